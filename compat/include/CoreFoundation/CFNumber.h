@@ -1,0 +1,7 @@
+/* CFNumber for Linux: not yet needed by any tool. */
+#ifndef ARDOVA_COMPAT_CFNUMBER_H
+#define ARDOVA_COMPAT_CFNUMBER_H
+
+#include <CoreFoundation/CFBase.h>
+
+#endif

@@ -1,0 +1,44 @@
+// The Linux mount table, read from /proc/self/mountinfo, and its mapping onto
+// the target's statfs record.  Internal to the platform layer.
+#pragma once
+
+#include <sys/mount.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#undef statfs
+#undef getmntinfo
+
+namespace compat {
+
+struct MountEntry {
+	uint64_t mount_id = 0;
+	std::string mount_point;
+	std::string mount_options;   // per-mount: ro, nosuid, nodev, noexec, ...
+	std::string fstype;          // as Linux names it, e.g. "fuse.fusefs_ardntfs"
+	std::string source;
+	std::string super_options;   // per-superblock: ro, sync, quota options, ...
+};
+
+// One line of mountinfo, octal escapes (\040 and so on) decoded.
+std::optional<MountEntry> parse_mountinfo_line(std::string_view line);
+
+// The whole table; empty with errno set when it cannot be read.
+std::vector<MountEntry> read_mountinfo();
+
+// The type name the target would show: "fuse.NAME" and "fuseblk.NAME" become
+// NAME; the result is cut to MFSTYPENAMELEN - 1 characters.
+std::string target_fstypename(std::string_view linux_fstype);
+
+// Mount flags in the target's values, from the entry alone.
+uint32_t target_mount_flags(const MountEntry &entry);
+
+// Fills the name fields, f_flags and f_fssubtype (0) of a record.  False when
+// a path does not fit the record's 1024-byte fields.
+bool fill_names(const MountEntry &entry, struct compat_statfs &out);
+
+}  // namespace compat

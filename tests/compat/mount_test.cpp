@@ -1,0 +1,128 @@
+// The mount table and statfs of the platform layer.
+#include "mountinfo.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+
+using compat::MountEntry;
+using compat::parse_mountinfo_line;
+
+namespace {
+
+MountEntry entry(const std::string &line)
+{
+	auto e = parse_mountinfo_line(line);
+	EXPECT_TRUE(e.has_value()) << line;
+	return e.value_or(MountEntry{});
+}
+
+TEST(MountInfo, ParsesFieldsAroundOptionalTags)
+{
+	MountEntry e = entry("36 35 98:0 /mnt1 /mnt/a rw,noatime master:1 shared:7 - ext3 /dev/root rw,errors=continue");
+	EXPECT_EQ(e.mount_id, 36u);
+	EXPECT_EQ(e.mount_point, "/mnt/a");
+	EXPECT_EQ(e.mount_options, "rw,noatime");
+	EXPECT_EQ(e.fstype, "ext3");
+	EXPECT_EQ(e.source, "/dev/root");
+	EXPECT_EQ(e.super_options, "rw,errors=continue");
+}
+
+TEST(MountInfo, DecodesOctalEscapesInPathsOnly)
+{
+	MountEntry e = entry("50 1 0:40 / /tmp/with\\040blank\\011tab\\134 rw - fuse.fusefs_ardntfs /dev/disk\\0403 rw");
+	EXPECT_EQ(e.mount_point, "/tmp/with blank\ttab\\");
+	EXPECT_EQ(e.source, "/dev/disk 3");
+	// A backslash without three octal digits stays as it is.
+	EXPECT_EQ(entry("50 1 0:40 / /a\\9 rw - tmpfs x\\04 rw").mount_point, "/a\\9");
+	EXPECT_EQ(entry("50 1 0:40 / /a rw - tmpfs x\\04 rw").source, "x\\04");
+}
+
+TEST(MountInfo, RejectsDamagedLines)
+{
+	EXPECT_FALSE(parse_mountinfo_line(""));
+	EXPECT_FALSE(parse_mountinfo_line("36 35 98:0 /mnt1 /mnt/a rw,noatime master:1"));
+	EXPECT_FALSE(parse_mountinfo_line("x6 35 98:0 / /a rw - tmpfs none rw"));
+	EXPECT_FALSE(parse_mountinfo_line("36 35 98:0 / /a rw shared:1 -"));
+}
+
+TEST(MountInfo, FuseTypesShowTheirSubtypeCutTo15Characters)
+{
+	EXPECT_EQ(compat::target_fstypename("fuse.fusefs_ardntfs"), "fusefs_ardntfs");
+	EXPECT_EQ(compat::target_fstypename("fuseblk.fusefs_ardntfs"), "fusefs_ardntfs");
+	EXPECT_EQ(compat::target_fstypename("fuse.fusefs_ardntfs_extended"), "fusefs_ardntfs_");
+	EXPECT_EQ(compat::target_fstypename("fuse"), "fuse");
+	EXPECT_EQ(compat::target_fstypename("fuse."), "fuse.");
+	EXPECT_EQ(compat::target_fstypename("ext4"), "ext4");
+	EXPECT_EQ(compat::target_fstypename("a_very_long_type_name"), "a_very_long_typ");
+}
+
+TEST(MountInfo, MapsLinuxOptionsOntoTargetFlags)
+{
+	auto flags = [](const std::string &line) { return compat::target_mount_flags(entry(line)); };
+	EXPECT_EQ(flags("1 0 0:1 / /x rw,relatime - tmpfs none rw"), 0u);
+	EXPECT_EQ(flags("1 0 0:1 / /x ro,nosuid,nodev,noexec - tmpfs none rw"),
+		  uint32_t(MNT_RDONLY | MNT_NOSUID | MNT_NODEV | MNT_NOEXEC));
+	// A read-only or synchronous superblock counts as well.
+	EXPECT_EQ(flags("1 0 0:1 / /x rw - tmpfs none ro,sync"), uint32_t(MNT_RDONLY | MNT_SYNCHRONOUS));
+	EXPECT_EQ(flags("1 0 0:1 / / rw - tmpfs none rw"), uint32_t(MNT_ROOTFS));
+	EXPECT_EQ(flags("1 0 0:1 / /x rw - overlay overlay rw,lowerdir=/a"), uint32_t(MNT_UNION));
+	for (const char *type : {"ext3", "ext4", "xfs", "jfs", "reiserfs"})
+		EXPECT_EQ(flags(std::string("1 0 0:1 / /x rw - ") + type + " /dev/sda1 rw"),
+			  uint32_t(MNT_JOURNALED))
+			<< type;
+	EXPECT_EQ(flags("1 0 0:1 / /x rw - ext2 /dev/sda1 rw"), 0u);
+	for (const char *option : {"usrquota", "grpquota", "prjquota", "quota", "usrjquota=aquota.user", "uquota"})
+		EXPECT_EQ(flags(std::string("1 0 0:1 / /x rw - ext4 /dev/sda1 rw,") + option),
+			  uint32_t(MNT_QUOTA | MNT_JOURNALED))
+			<< option;
+	EXPECT_EQ(flags("1 0 0:1 / /x rw - ext4 /dev/sda1 rw,noquota"), uint32_t(MNT_JOURNALED));
+}
+
+TEST(MountInfo, LongPathsDoNotFitTheRecord)
+{
+	MountEntry e = entry("1 0 0:1 / /x rw - fuse.fusefs_ardntfs /dev/disk2 rw");
+	e.mount_point = "/" + std::string(1023, 'a');
+	struct compat_statfs rec{};
+	EXPECT_FALSE(compat::fill_names(e, rec));
+	e.mount_point.pop_back();
+	ASSERT_TRUE(compat::fill_names(e, rec));
+	EXPECT_EQ(strlen(rec.f_mntonname), 1023u);
+	EXPECT_STREQ(rec.f_fstypename, "fusefs_ardntfs");
+	EXPECT_STREQ(rec.f_mntfromname, "/dev/disk2");
+	EXPECT_EQ(rec.f_fssubtype, 0u);
+}
+
+TEST(MountTable, ListsTheRootMount)
+{
+	struct compat_statfs *list = nullptr;
+	int n = compat_getmntinfo(&list, MNT_WAIT);
+	ASSERT_GT(n, 0);
+	bool root = false;
+	for (int i = 0; i < n; i++)
+		root |= strcmp(list[i].f_mntonname, "/") == 0 && (list[i].f_flags & MNT_ROOTFS);
+	EXPECT_TRUE(root);
+}
+
+TEST(Statfs, DescribesTheMountThatHoldsThePath)
+{
+	struct compat_statfs sfs;
+	ASSERT_EQ(compat_statfs("/proc/self", &sfs), 0) << strerror(errno);
+	EXPECT_STREQ(sfs.f_fstypename, "proc");
+	EXPECT_STREQ(sfs.f_mntonname, "/proc");
+	EXPECT_EQ(sfs.f_flags & MNT_ROOTFS, 0u);
+	ASSERT_EQ(compat_statfs("/", &sfs), 0) << strerror(errno);
+	EXPECT_STREQ(sfs.f_mntonname, "/");
+	EXPECT_NE(sfs.f_flags & MNT_ROOTFS, 0u);
+}
+
+TEST(Statfs, FailsWithTheCallsErrorNumber)
+{
+	struct compat_statfs sfs;
+	errno = 0;
+	EXPECT_EQ(compat_statfs("/nonexistent/path", &sfs), -1);
+	EXPECT_EQ(errno, ENOENT);
+}
+
+}  // namespace

@@ -1,0 +1,55 @@
+# Shell helpers for test scenarios inside a sandbox.  Every wait has a
+# deadline: on a loaded machine a condition may take a while, but a test
+# never sleeps a fixed time and hopes.
+
+: "${WAIT_SECONDS:=30}"
+
+# wait_for CMD...: run CMD until it succeeds; fail after WAIT_SECONDS.
+wait_for() {
+	_deadline=$(( $(date +%s) + WAIT_SECONDS ))
+	while ! "$@" >/dev/null 2>&1; do
+		if [ "$(date +%s)" -ge "$_deadline" ]; then
+			echo "wait_for: timed out: $*" >&2
+			return 1
+		fi
+		sleep 0.02
+	done
+}
+
+# The mount point field of mountinfo escapes blanks as \040.
+is_mounted() {
+	_mp=$(printf '%s' "$1" | sed 's/ /\\040/g')
+	awk -v mp="$_mp" '$5 == mp { found = 1 } END { exit !found }' /proc/self/mountinfo
+}
+not_mounted() { ! is_mounted "$1"; }
+exists() { [ -e "$1" ] || [ -L "$1" ]; }
+absent() { ! exists "$1"; }
+process_gone() { ! kill -0 "$1" 2>/dev/null; }
+has_text() { grep -qF -- "$2" "$1"; }
+
+wait_file() { wait_for exists "$1"; }
+wait_gone() { wait_for absent "$1"; }
+wait_mounted() { wait_for is_mounted "$1"; }
+wait_unmounted() { wait_for not_mounted "$1"; }
+wait_exit() { wait_for process_gone "$1"; }
+# wait_text FILE TEXT: until FILE holds TEXT.
+wait_text() { wait_for has_text "$1" "$2"; }
+
+# mount_testvol DIR [TYPE [DEVICE]]: mount a test volume at DIR that shows as
+# file-system type TYPE (default fusefs_ardntfs) mounted from DEVICE; the
+# server's process id is left in $TESTVOL_PID.
+mount_testvol() {
+	mkdir -p "$1"
+	testfs -f -o "subtype=${2:-fusefs_ardntfs},fsname=${3:-/dev/disk9s1}" "$1" </dev/null &
+	TESTVOL_PID=$!
+	wait_mounted "$1"
+}
+
+# make_busy DIR: a process whose working folder is DIR keeps it busy; its
+# process id is left in $BUSY_PID.
+make_busy() {
+	(cd "$1" && exec sleep 100000) &
+	BUSY_PID=$!
+	wait_for busy_in "$BUSY_PID" "$1"
+}
+busy_in() { [ "$(readlink "/proc/$1/cwd")" = "$2" ]; }
