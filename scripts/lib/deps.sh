@@ -1,7 +1,7 @@
 # Debian packages the project needs, installed when missing.
 # shellcheck shell=bash
 
-BUILD_PACKAGES=(cmake make g++ pkg-config libgtest-dev libfuse3-dev libplist-dev libssl-dev)
+BUILD_PACKAGES=(cmake make g++ pkg-config libgtest-dev libfuse3-dev libplist-dev libssl-dev openssl)
 TEST_PACKAGES=(bubblewrap fuse3 util-linux clang libclang-rt-14-dev python3 openssl)
 
 installed() {
