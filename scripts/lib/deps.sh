@@ -1,8 +1,17 @@
 # Debian packages the project needs, installed when missing.
 # shellcheck shell=bash
 
-BUILD_PACKAGES=(cmake make g++ pkg-config libgtest-dev libfuse3-dev libplist-dev libssl-dev openssl)
-TEST_PACKAGES=(bubblewrap fuse3 util-linux clang libclang-rt-14-dev python3 openssl)
+BUILD_PACKAGES=(
+	cmake make g++ pkg-config
+	libgtest-dev libfuse3-dev libplist-dev libssl-dev
+	openssl
+)
+TEST_PACKAGES=(
+	bubblewrap fuse3 util-linux
+	clang libclang-rt-14-dev
+	python3 openssl
+	strace
+)
 
 installed() {
 	dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"

@@ -1,0 +1,206 @@
+/*
+ * sbin_link_repair: restore the command links under /usr/local/sbin through
+ * which the driver's mount program and format front end are reached.
+ *
+ * A correct link is left alone.  Whatever else stands in a link's place is
+ * removed (an empty folder or any entry that is not a folder), missing
+ * parent folders are created for root:wheel, and the link is made again.
+ */
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+struct CommandLink {
+	const char *path;
+	const char *text;  // relative to /usr/local/sbin, into the bundle's Support folder
+};
+
+constexpr CommandLink command_links[] = {
+	{"/usr/local/sbin/mount_fusefs_ardntfs",
+	 "../../../Library/Filesystems/fusefs_ardntfs.fs/Contents/Resources/Support/mount_fusefs_ardntfs"},
+	{"/usr/local/sbin/newfs_fusefs_ardntfs",
+	 "../../../Library/Filesystems/fusefs_ardntfs.fs/Contents/Resources/Support/newfs_fusefs_ardntfs"},
+};
+
+int repair_symlink(const char *link_path, const char *link_text);
+
+}  // namespace
+
+int main()
+{
+	if (geteuid() != 0) {
+		fprintf(stderr, "Error: Binary must run as superuser.\n");
+		return 1;
+	}
+
+	// A failed link does not keep the other from being repaired.
+	int failed = 0;
+	for (const CommandLink &link : command_links)
+		failed |= repair_symlink(link.path, link.text);
+	return failed ? 1 : 0;
+}
+
+namespace {
+
+// What a link found in a command link's place holds.
+enum class LinkText { correct, other, unknown };
+
+LinkText read_link_text(const char *link_path, const char *link_text);
+int make_parent_directories(const char *link_path);
+int make_directory(const char *path);
+
+// Returns 0 when the link is correct at the end, 1 after a failure, which
+// it has reported on standard error.
+int repair_symlink(const char *link_path, const char *link_text)
+{
+	bool remove_file = false;
+	bool remove_directory = false;
+	bool create_link = false;
+
+	struct stat st;
+	if (lstat(link_path, &st) != 0) {
+		const int err = errno;
+		if (err != ENOENT) {
+			fprintf(stderr, "'stat' returned error for symlink path \"%s\": %s (%d)\n",
+				link_path, strerror(err), err);
+			return 1;
+		}
+		create_link = true;
+	} else if (S_ISDIR(st.st_mode)) {
+		remove_directory = true;
+		create_link = true;
+	} else if (S_ISLNK(st.st_mode)) {
+		switch (read_link_text(link_path, link_text)) {
+		case LinkText::correct:
+			return 0;
+		case LinkText::unknown:
+			return 1;
+		case LinkText::other:
+			remove_file = true;
+			create_link = true;
+			break;
+		}
+	} else {
+		remove_file = true;
+		create_link = true;
+	}
+
+	if (remove_directory && rmdir(link_path) != 0) {
+		const int err = errno;
+		fprintf(stderr, "Error while removing directory \"%s\": %s (%d)\n", link_path,
+			strerror(err), err);
+		return 1;
+	}
+	if (remove_file && unlink(link_path) != 0) {
+		const int err = errno;
+		fprintf(stderr, "Error while removing file \"%s\": %s (%d)\n", link_path,
+			strerror(err), err);
+		return 1;
+	}
+	if (!create_link)
+		return 0;
+
+	if (make_parent_directories(link_path) != 0)
+		return 1;
+	if (symlink(link_text, link_path) != 0) {
+		const int err = errno;
+		fprintf(stderr, "Error while recreating symlink \"%s\" with target \"%s\": %s (%d)\n",
+			link_path, link_text, strerror(err), err);
+		return 1;
+	}
+	printf("Successfully repaired symlink: \"%s\"\n", link_path);
+	return 0;
+}
+
+// Compares the text of the link at link_path with link_text.  A link that
+// cannot be read holds another text; when no buffer can be allocated the
+// text is unknown, which is reported.
+LinkText read_link_text(const char *link_path, const char *link_text)
+{
+	ssize_t size = 16;
+	char *buffer = static_cast<char *>(malloc(size));
+	ssize_t length = -1;
+	// A text that fills the buffer may have been cut short.
+	while (buffer != nullptr && (length = readlink(link_path, buffer, size)) == size) {
+		free(buffer);
+		size *= 2;
+		buffer = static_cast<char *>(malloc(size));
+	}
+	if (buffer == nullptr) {
+		const int err = errno;
+		fprintf(stderr, "Error while allocating %zd-byte buffer: %s (%d)\n", size,
+			strerror(err), err);
+		return LinkText::unknown;
+	}
+
+	const size_t expected = strlen(link_text);
+	const bool correct = length >= 0 && size_t(length) == expected &&
+			     memcmp(buffer, link_text, expected) == 0;
+	free(buffer);
+	return correct ? LinkText::correct : LinkText::other;
+}
+
+// Creates each missing folder above the link, from the top down: every
+// prefix of the path that ends before a '/', the root excepted.
+int make_parent_directories(const char *link_path)
+{
+	for (const char *slash = strchr(link_path + 1, '/'); slash != nullptr;
+	     slash = strchr(slash + 1, '/')) {
+		const size_t length = size_t(slash - link_path);
+		char *prefix = static_cast<char *>(malloc(length + 1));
+		if (prefix == nullptr) {
+			const int err = errno;
+			fprintf(stderr,
+				"Error while allocating %d bytes of memory for subpath: %s (%d)\n",
+				int(length + 1), strerror(err), err);
+			return 1;
+		}
+		memcpy(prefix, link_path, length);
+		prefix[length] = '\0';
+
+		const int result = make_directory(prefix);
+		free(prefix);
+		if (result != 0)
+			return result;
+	}
+	return 0;
+}
+
+// Creates path as a folder for root:wheel unless something is there
+// already, which is then left as it is.
+int make_directory(const char *path)
+{
+	struct stat st;
+	if (stat(path, &st) == 0)
+		return 0;
+	const int stat_err = errno;
+	if (stat_err != ENOENT) {
+		fprintf(stderr, "Error when getting stat info about directory \"%s\": %s (%d)\n", path,
+			strerror(stat_err), stat_err);
+		return 1;
+	}
+
+	if (mkdir(path, 0755) != 0) {
+		const int err = errno;
+		fprintf(stderr, "Error when creating directory \"%s\": %s (%d)\n", path,
+			strerror(err), err);
+		return 1;
+	}
+	// Should another process put a link in the new folder's place, the
+	// link is what changes owner, not what it points at.
+	if (lchown(path, 0, 0) != 0) {
+		const int err = errno;
+		fprintf(stderr, "Error when setting root:wheel ownership for directory \"%s\": %s (%d)\n",
+			path, strerror(err), err);
+		return 1;
+	}
+	return 0;
+}
+
+}  // namespace
