@@ -28,6 +28,9 @@ constexpr long long max_body_length = 16 * 1024 * 1024;
 // line is counted but not kept, so no line can make the reader hold much.
 constexpr size_t line_keep = 4096;
 
+// Bodies up to this length are read byte by byte.
+constexpr size_t small_chunk = 64;
+
 struct Line {
 	char text[line_keep + 1];  // the line's first bytes, ended with a NUL byte
 	size_t size;               // length of the whole line, line feed included
@@ -43,8 +46,10 @@ struct Body {
 
 struct Pattern {
 	const char *keyword;  // with its colon
-	int32_t *flag;
+	int32_t *flag;        // a status line: the field it sets
 	int32_t *value;
+	const char *tag;      // a frame header: the frame's tag and handler
+	PrivRunnerDataHandler handler;
 };
 
 void report_read_error(int err)
@@ -54,11 +59,11 @@ void report_read_error(int err)
 
 // Reads one line: up to and including the next line feed, or to the end of
 // the stream for a last line without one.  A read error is reported here.
+// The caller holds the stream's lock.
 ReadResult read_line(FILE *stream, Line *line)
 {
 	size_t size = 0;
 	int c = EOF;
-	flockfile(stream);
 	while ((c = getc_unlocked(stream)) != EOF) {
 		if (size < line_keep)
 			line->text[size] = char(c);
@@ -66,14 +71,14 @@ ReadResult read_line(FILE *stream, Line *line)
 		if (c == '\n')
 			break;
 	}
-	const int err = errno;
-	const bool failed = c == EOF && ferror(stream);
-	funlockfile(stream);
 	line->text[size < line_keep ? size : line_keep] = '\0';
 	line->size = size;
-	if (failed) {
-		report_read_error(err);
-		return read_failed;
+	if (c == EOF) {
+		const int err = errno;
+		if (ferror(stream)) {
+			report_read_error(err);
+			return read_failed;
+		}
 	}
 	return size == 0 ? read_end : read_ok;
 }
@@ -88,10 +93,11 @@ bool is_blank(char c)
 // held at the limits of 64 bits when it is larger.
 bool match_number(const char *text, const char *keyword, long long *number)
 {
-	const size_t keyword_length = strlen(keyword);
-	if (strncmp(text, keyword, keyword_length) != 0)
-		return false;
-	const char *p = text + keyword_length;
+	const char *p = text;
+	for (; *keyword != '\0'; keyword++, p++) {
+		if (*p != *keyword)
+			return false;
+	}
 	while (is_blank(*p))
 		p++;
 	const bool negative = *p == '-';
@@ -116,7 +122,8 @@ int32_t cut_to_32_bits(long long number)
 }
 
 // Reads exactly length bytes into body.  A short count is the end of the
-// stream, or a failure (reported here) when the stream says so.
+// stream, or a failure (reported here) when the stream says so.  The caller
+// holds the stream's lock.
 ReadResult read_body(FILE *stream, const char *tag, Body *body, size_t length, size_t *got)
 {
 	*got = 0;
@@ -140,7 +147,15 @@ ReadResult read_body(FILE *stream, const char *tag, Body *body, size_t length, s
 			body->bytes = bytes;
 			body->capacity = capacity;
 		}
-		const size_t n = fread(body->bytes + *got, 1, chunk, stream);
+		size_t n = 0;
+		if (chunk <= small_chunk) {
+			// The runner's frames hold one byte: spare them a call to fread.
+			int c = EOF;
+			while (n < chunk && (c = getc_unlocked(stream)) != EOF)
+				body->bytes[*got + n++] = char(c);
+		} else {
+			n = fread(body->bytes + *got, 1, chunk, stream);
+		}
 		const int err = errno;
 		*got += n;
 		if (n < chunk && ferror(stream)) {
@@ -199,11 +214,13 @@ bool read_stream(FILE *stream, RunnerResult *result, PrivRunnerDataHandler stdou
 		 PrivRunnerDataHandler stderr_handler, Body *body, Line *line)
 {
 	// Tried in this order; the first that matches wins.
-	const Pattern lines[] = {
-		{"PID:", &result->hasPid, &result->pid},
-		{"CHILDPID:", &result->hasChildPid, &result->childPid},
-		{"ERROR:", &result->hasError, &result->errorCode},
-		{"EXITVALUE:", &result->hasExitValue, &result->exitValue},
+	const Pattern patterns[] = {
+		{"PID:", &result->hasPid, &result->pid, nullptr, nullptr},
+		{"CHILDPID:", &result->hasChildPid, &result->childPid, nullptr, nullptr},
+		{"ERROR:", &result->hasError, &result->errorCode, nullptr, nullptr},
+		{"EXITVALUE:", &result->hasExitValue, &result->exitValue, nullptr, nullptr},
+		{"STDOUT:", nullptr, nullptr, "STDOUT", stdout_handler},
+		{"STDERR:", nullptr, nullptr, "STDERR", stderr_handler},
 	};
 	for (;;) {
 		switch (read_line(stream, line)) {
@@ -215,26 +232,22 @@ bool read_stream(FILE *stream, RunnerResult *result, PrivRunnerDataHandler stdou
 			return false;
 		}
 
+		const Pattern *match = nullptr;
 		long long number = 0;
-		bool matched = false;
-		for (const Pattern &pattern : lines) {
+		for (const Pattern &pattern : patterns) {
 			if (match_number(line->text, pattern.keyword, &number)) {
-				*pattern.value = cut_to_32_bits(number);
-				*pattern.flag = 1;
-				matched = true;
+				match = &pattern;
 				break;
 			}
 		}
-		if (matched)
-			continue;
-		if (match_number(line->text, "STDOUT:", &number)) {
-			if (!read_frame(stream, "STDOUT", number, body, line, stdout_handler))
-				return false;
-		} else if (match_number(line->text, "STDERR:", &number)) {
-			if (!read_frame(stream, "STDERR", number, body, line, stderr_handler))
-				return false;
-		} else {
+		if (match == nullptr) {
 			fprintf(stderr, "Unrecognized line: \"%s\"\n", line->text);
+			return false;
+		}
+		if (match->flag != nullptr) {
+			*match->value = cut_to_32_bits(number);
+			*match->flag = 1;
+		} else if (!read_frame(stream, match->tag, number, body, line, match->handler)) {
 			return false;
 		}
 	}
@@ -255,9 +268,13 @@ extern "C" int readPrivRunnerOutput(FILE *stream, RunnerResult *result,
 	result->hasError = 0;
 	result->hasExitValue = 0;
 
+	// One lock for the whole read rather than one per byte; handlers run
+	// with it held and may still use the stream from this thread.
 	Line line;
 	Body body;
+	flockfile(stream);
 	const bool ok = read_stream(stream, result, stdoutHandler, stderrHandler, &body, &line);
+	funlockfile(stream);
 	free(body.bytes);
 	return ok ? 1 : 0;
 }
