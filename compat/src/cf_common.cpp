@@ -82,8 +82,8 @@ bool equal_dictionaries(const __CFDictionary *a, const __CFDictionary *b)
 	if (a->entries.size() != b->entries.size())
 		return false;
 	for (const auto &[key, value] : a->entries) {
-		auto other = b->entries.find(key);
-		if (other == b->entries.end() || !equal(value, other->second))
+		size_t at = b->find(key);
+		if (at == __CFDictionary::npos || !equal(value, b->entries[at].second))
 			return false;
 	}
 	return true;

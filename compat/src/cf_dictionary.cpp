@@ -1,5 +1,5 @@
-// Dictionaries, immutable and mutable.  The entries live in a hash map
-// whose hashing and key comparison go through the key callbacks.
+// Dictionaries, immutable and mutable.  Keys hash and compare through the
+// key callbacks.
 #include "cf_types.h"
 
 #include <functional>
@@ -49,7 +49,7 @@ __CFDictionary::__CFDictionary(const CFDictionaryKeyCallBacks *keys, const CFDic
 	  value_callbacks(values ? *values : CFDictionaryValueCallBacks{}),
 	  is_mutable(mut),
 	  capacity(cap),
-	  entries(0, compat::KeyHash{&key_callbacks}, compat::KeyEqual{&key_callbacks})
+	  index(0, compat::KeyHash{&key_callbacks}, compat::KeyEqual{&key_callbacks})
 {
 }
 
@@ -63,25 +63,67 @@ __CFDictionary::~__CFDictionary()
 	}
 }
 
+size_t __CFDictionary::find(const void *key) const
+{
+	std::lock_guard<std::mutex> guard(lookup_lock);
+	if (indexed) {
+		auto found = index.find(key);
+		return found == index.end() ? npos : found->second;
+	}
+	const compat::KeyEqual same{&key_callbacks};
+	size_t position = npos;
+	for (size_t k = 0; k < entries.size(); k++) {
+		if (same(entries[k].first, key)) {
+			position = k;
+			break;
+		}
+	}
+	scanned += position == npos ? entries.size() : position + 1;
+	if (scanned > 4 * entries.size() + 16) {
+		index.reserve(entries.size());
+		for (size_t k = 0; k < entries.size(); k++)
+			index.emplace(entries[k].first, k);
+		indexed = true;
+	}
+	return position;
+}
+
+void __CFDictionary::append(const void *key, const void *value)
+{
+	std::lock_guard<std::mutex> guard(lookup_lock);
+	entries.emplace_back(key, value);
+	if (indexed)
+		index.emplace(key, entries.size() - 1);
+}
+
+void __CFDictionary::erase(size_t position)
+{
+	std::lock_guard<std::mutex> guard(lookup_lock);
+	entries.erase(entries.begin() + ptrdiff_t(position));
+	// Positions after it moved; the index is rebuilt when it pays again.
+	index.clear();
+	indexed = false;
+	scanned = 0;
+}
+
 namespace {
 
-// Stores key and value, retaining them, and releases a replaced pair.
+// Stores key and value, retaining them, and releases a replaced value.
 void put(__CFDictionary *dict, const void *key, const void *value)
 {
 	const auto &kc = dict->key_callbacks;
 	const auto &vc = dict->value_callbacks;
 	const void *new_value = vc.retain ? vc.retain(nullptr, value) : value;
-	auto found = dict->entries.find(key);
-	if (found != dict->entries.end()) {
-		// The map keeps the key it has; only the value changes.
-		const void *old_value = found->second;
-		found->second = new_value;
+	size_t at = dict->find(key);
+	if (at != __CFDictionary::npos) {
+		// The dictionary keeps the key it has; only the value changes.
+		const void *old_value = dict->entries[at].second;
+		dict->entries[at].second = new_value;
 		if (vc.release)
 			vc.release(nullptr, old_value);
 		return;
 	}
-	const void *new_key = kc.retain ? kc.retain(nullptr, key) : key;
-	dict->entries.emplace(new_key, new_value);
+	dict->append(kc.retain ? kc.retain(nullptr, key) : key, new_value);
 }
 
 __CFDictionary *new_dictionary(const CFDictionaryKeyCallBacks *keys, const CFDictionaryValueCallBacks *values,
@@ -146,9 +188,13 @@ CFMutableDictionaryRef CFDictionaryCreateMutableCopy(CFAllocatorRef, CFIndex cap
 	__CFDictionary *dict = new_dictionary(&from->key_callbacks, &from->value_callbacks, true, capacity);
 	if (dict == nullptr)
 		return nullptr;
+	// The keys are distinct already: no lookups.
 	dict->entries.reserve(from->entries.size());
-	for (const auto &[key, value] : from->entries)
-		put(dict, key, value);
+	for (const auto &[key, value] : from->entries) {
+		const void *k = dict->key_callbacks.retain ? dict->key_callbacks.retain(nullptr, key) : key;
+		const void *v = dict->value_callbacks.retain ? dict->value_callbacks.retain(nullptr, value) : value;
+		dict->entries.emplace_back(k, v);
+	}
 	return dict;
 }
 
@@ -159,14 +205,14 @@ CFIndex CFDictionaryGetCount(CFDictionaryRef theDict)
 
 Boolean CFDictionaryContainsKey(CFDictionaryRef theDict, const void *key)
 {
-	return compat::as_dictionary(theDict, "CFDictionaryContainsKey")->entries.count(key) != 0;
+	return compat::as_dictionary(theDict, "CFDictionaryContainsKey")->find(key) != __CFDictionary::npos;
 }
 
 const void *CFDictionaryGetValue(CFDictionaryRef theDict, const void *key)
 {
-	const auto &entries = compat::as_dictionary(theDict, "CFDictionaryGetValue")->entries;
-	auto found = entries.find(key);
-	return found == entries.end() ? nullptr : found->second;
+	const __CFDictionary *dict = compat::as_dictionary(theDict, "CFDictionaryGetValue");
+	size_t at = dict->find(key);
+	return at == __CFDictionary::npos ? nullptr : dict->entries[at].second;
 }
 
 void CFDictionaryGetKeysAndValues(CFDictionaryRef theDict, const void **keys, const void **values)
@@ -184,7 +230,8 @@ void CFDictionaryGetKeysAndValues(CFDictionaryRef theDict, const void **keys, co
 void CFDictionarySetValue(CFMutableDictionaryRef theDict, const void *key, const void *value)
 {
 	__CFDictionary *dict = mutable_dictionary(theDict, "CFDictionarySetValue");
-	if (dict->capacity > 0 && size_t(dict->capacity) <= dict->entries.size() && !dict->entries.count(key))
+	if (dict->capacity > 0 && size_t(dict->capacity) <= dict->entries.size() &&
+	    dict->find(key) == __CFDictionary::npos)
 		compat::misuse("CFDictionarySetValue", "a dictionary that is full");
 	put(dict, key, value);
 }
@@ -192,11 +239,11 @@ void CFDictionarySetValue(CFMutableDictionaryRef theDict, const void *key, const
 void CFDictionaryRemoveValue(CFMutableDictionaryRef theDict, const void *key)
 {
 	__CFDictionary *dict = mutable_dictionary(theDict, "CFDictionaryRemoveValue");
-	auto found = dict->entries.find(key);
-	if (found == dict->entries.end())
+	size_t at = dict->find(key);
+	if (at == __CFDictionary::npos)
 		return;
-	const void *old_key = found->first, *old_value = found->second;
-	dict->entries.erase(found);
+	const auto [old_key, old_value] = dict->entries[at];
+	dict->erase(at);
 	if (dict->key_callbacks.release)
 		dict->key_callbacks.release(nullptr, old_key);
 	if (dict->value_callbacks.release)

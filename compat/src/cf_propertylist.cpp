@@ -72,9 +72,16 @@ bool date_value(plist_t node, double &time)
 	return true;
 }
 
-CFTypeRef from_node(plist_t node, size_t depth, std::string &why);
+// libplist's XML reader keeps the last of equal keys in a dictionary; its
+// binary reader keeps them all, so the converter must look them up.
+struct Reading {
+	bool keys_may_repeat;
+	std::string why;
+};
 
-CFTypeRef array_from_node(plist_t node, size_t depth, std::string &why)
+CFTypeRef from_node(plist_t node, size_t depth, Reading &r);
+
+CFTypeRef array_from_node(plist_t node, size_t depth, Reading &r)
 {
 	auto *array = cf_create<__CFArray>();
 	if (array == nullptr)
@@ -90,7 +97,7 @@ CFTypeRef array_from_node(plist_t node, size_t depth, std::string &why)
 		plist_array_next_item(node, iter, &item);
 		if (item == nullptr)
 			break;
-		CFTypeRef value = from_node(item, depth + 1, why);
+		CFTypeRef value = from_node(item, depth + 1, r);
 		if (value == nullptr)
 			return nullptr;
 		array->values.push_back(value);
@@ -98,7 +105,7 @@ CFTypeRef array_from_node(plist_t node, size_t depth, std::string &why)
 	return owned.release();
 }
 
-CFTypeRef dictionary_from_node(plist_t node, size_t depth, std::string &why)
+CFTypeRef dictionary_from_node(plist_t node, size_t depth, Reading &r)
 {
 	auto *dict = cf_create<__CFDictionary>(&kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks,
 					       false, 0);
@@ -117,21 +124,21 @@ CFTypeRef dictionary_from_node(plist_t node, size_t depth, std::string &why)
 			break;
 		std::unique_ptr<char, decltype(&free)> key_text(raw_key, &free);
 		if (!is_valid_utf8(raw_key)) {
-			why = "dictionary key that is not valid UTF-8";
+			r.why = "dictionary key that is not valid UTF-8";
 			return nullptr;
 		}
 		CFPtr key(make_string(raw_key));
 		if (!key)
 			return nullptr;
-		CFTypeRef value = from_node(item, depth + 1, why);
+		CFTypeRef value = from_node(item, depth + 1, r);
 		if (value == nullptr)
 			return nullptr;
-		auto [at, added] = dict->entries.emplace(key.get(), value);
-		if (added) {
-			key.release();
-		} else {  // libplist keeps the last of equal keys already
-			CFRelease(at->second);
-			at->second = value;
+		size_t at = r.keys_may_repeat ? dict->find(key.get()) : __CFDictionary::npos;
+		if (at == __CFDictionary::npos) {
+			dict->append(key.release(), value);
+		} else {
+			CFRelease(dict->entries[at].second);
+			dict->entries[at].second = value;
 		}
 	}
 	return owned.release();
@@ -151,10 +158,10 @@ CFTypeRef uid_from_node(plist_t node)
 				  &kCFTypeDictionaryValueCallBacks);
 }
 
-CFTypeRef from_node(plist_t node, size_t depth, std::string &why)
+CFTypeRef from_node(plist_t node, size_t depth, Reading &r)
 {
 	if (depth > plist_guard::kMaxDepth) {
-		why = "containers nested too deeply";
+		r.why = "containers nested too deeply";
 		return nullptr;
 	}
 	switch (plist_get_node_type(node)) {
@@ -180,7 +187,7 @@ CFTypeRef from_node(plist_t node, size_t depth, std::string &why)
 		const char *p = plist_get_string_ptr(node, &len);
 		std::string_view text(p ? p : "", p ? size_t(len) : 0);
 		if (!is_valid_utf8(text) || text.find('\0') != std::string_view::npos) {
-			why = "string that is not valid UTF-8";
+			r.why = "string that is not valid UTF-8";
 			return nullptr;
 		}
 		return make_string(std::string(text));
@@ -188,7 +195,7 @@ CFTypeRef from_node(plist_t node, size_t depth, std::string &why)
 	case PLIST_DATE: {
 		double time = 0;
 		if (!date_value(node, time)) {
-			why = "unreadable date";
+			r.why = "unreadable date";
 			return nullptr;
 		}
 		return CFDateCreate(nullptr, time);
@@ -199,13 +206,13 @@ CFTypeRef from_node(plist_t node, size_t depth, std::string &why)
 		return make_data(p ? std::string(p, size_t(len)) : std::string());
 	}
 	case PLIST_ARRAY:
-		return array_from_node(node, depth, why);
+		return array_from_node(node, depth, r);
 	case PLIST_DICT:
-		return dictionary_from_node(node, depth, why);
+		return dictionary_from_node(node, depth, r);
 	case PLIST_UID:
 		return uid_from_node(node);
 	default:
-		why = "value of an unknown type";
+		r.why = "value of an unknown type";
 		return nullptr;
 	}
 }
@@ -455,8 +462,10 @@ private:
 			}
 			entries.emplace_back(static_cast<const __CFString *>(key), value);
 		}
-		std::sort(entries.begin(), entries.end(),
-			  [](const auto &a, const auto &b) { return utf16_less(a.first->utf8, b.first->utf8); });
+		// Dictionaries read from files written this way are in order.
+		auto less = [](const auto &a, const auto &b) { return utf16_less(a.first->utf8, b.first->utf8); };
+		if (!std::is_sorted(entries.begin(), entries.end(), less))
+			std::sort(entries.begin(), entries.end(), less);
 		std::vector<uint64_t> refs(entries.size() * 2);
 		for (size_t k = 0; k < entries.size(); k++) {
 			refs[k] = begin_object(entries[k].first->utf8.size());
@@ -496,9 +505,9 @@ CFPropertyListRef parse_property_list(std::string_view bytes, std::string &why)
 		why = "malformed property list";
 		return nullptr;
 	}
-	CFTypeRef result = from_node(root.get(), 0, why);
-	if (result == nullptr && why.empty())
-		why = "out of memory";
+	Reading r{binary, {}};
+	CFTypeRef result = from_node(root.get(), 0, r);
+	why = result ? std::string() : r.why.empty() ? "out of memory" : r.why;
 	return result;
 }
 

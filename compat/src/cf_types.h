@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -63,19 +64,40 @@ struct KeyEqual {
 	const CFDictionaryKeyCallBacks *cb;
 	bool operator()(const void *a, const void *b) const;
 };
-using DictionaryMap = std::unordered_map<const void *, const void *, KeyHash, KeyEqual>;
 
 }  // namespace compat
 
+// Entries are kept in the order they were added, so that walking a
+// dictionary read from a file follows the file.  Lookups scan the entries
+// until the scanning has cost a few times the size of the dictionary; then
+// a hash index is built once and kept.
 struct __CFDictionary : compat::CFObject {
+	using Entry = std::pair<const void *, const void *>;
+
 	__CFDictionary(const CFDictionaryKeyCallBacks *keys, const CFDictionaryValueCallBacks *values,
 		       bool is_mutable, CFIndex capacity);
 	~__CFDictionary() override;
+
+	// The position of key, or npos.
+	size_t find(const void *key) const;
+	// Adds a new key at the end; the caller knows it is not there yet.
+	void append(const void *key, const void *value);
+	void erase(size_t position);
+
 	CFDictionaryKeyCallBacks key_callbacks;
 	CFDictionaryValueCallBacks value_callbacks;
 	const bool is_mutable;
 	const CFIndex capacity;  // 0: no limit
-	compat::DictionaryMap entries;
+	std::vector<Entry> entries;
+
+	static constexpr size_t npos = size_t(-1);
+
+private:
+	// Lookups on an immutable dictionary may come from several threads.
+	mutable std::mutex lookup_lock;
+	mutable std::unordered_map<const void *, size_t, compat::KeyHash, compat::KeyEqual> index;
+	mutable bool indexed = false;
+	mutable size_t scanned = 0;
 };
 
 struct __CFURL : compat::CFObject {
