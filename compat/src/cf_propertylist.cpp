@@ -495,6 +495,19 @@ CFPropertyListRef parse_property_list(std::string_view bytes, std::string &why)
 		why = refused;
 		return nullptr;
 	}
+	// XML readers see every line break as a line feed, and only a
+	// character reference as a carriage return; libplist keeps them raw.
+	std::string normalized;
+	if (!binary && bytes.find('\r') != std::string_view::npos) {
+		normalized.reserve(bytes.size());
+		for (size_t k = 0; k < bytes.size(); k++) {
+			if (bytes[k] != '\r')
+				normalized += bytes[k];
+			else if (k + 1 == bytes.size() || bytes[k + 1] != '\n')
+				normalized += '\n';
+		}
+		bytes = normalized;
+	}
 	plist_t raw = nullptr;
 	if (binary)
 		plist_from_bin(bytes.data(), uint32_t(bytes.size()), &raw);
@@ -549,7 +562,22 @@ CFDataRef CFPropertyListCreateXMLData(CFAllocatorRef, CFPropertyListRef property
 	std::unique_ptr<char, decltype(&plist_to_xml_free)> owned(xml, &plist_to_xml_free);
 	if (xml == nullptr)
 		return nullptr;
-	return compat::make_data(std::string(xml, len));
+	// A carriage return in text would reach other XML readers as a line
+	// feed; as a character reference it stays what it is.  libplist
+	// itself ends its lines with line feeds only.
+	std::string out(xml, len);
+	if (out.find('\r') != std::string::npos) {
+		std::string escaped;
+		escaped.reserve(out.size() + 64);
+		for (char c : out) {
+			if (c == '\r')
+				escaped += "&#13;";
+			else
+				escaped += c;
+		}
+		out = std::move(escaped);
+	}
+	return compat::make_data(std::move(out));
 }
 
 }  // extern "C"

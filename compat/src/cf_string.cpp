@@ -149,8 +149,9 @@ CFIndex CFStringGetMaximumSizeForEncoding(CFIndex length, CFStringEncoding encod
 CFStringRef __CFStringMakeConstantString(const char *cStr)
 {
 	// One object per distinct text, kept for the life of the process.
+	// The table is never destroyed, so that the strings stay reachable.
 	static std::mutex lock;
-	static std::map<std::string, CFStringRef, std::less<>> constants;
+	static auto &constants = *new std::map<std::string, CFStringRef, std::less<>>;
 	std::lock_guard<std::mutex> guard(lock);
 	auto found = constants.find(std::string_view(cStr));
 	if (found != constants.end())

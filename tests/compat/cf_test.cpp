@@ -560,6 +560,14 @@ TEST(PropertyListWrite, ValuesSurviveTheRoundTrip)
 	EXPECT_EQ(rewrite(doc), doc);
 }
 
+TEST(PropertyListWrite, LineBreaksAsXmlReadersSeeThem)
+{
+	// Raw line breaks of any kind read as line feeds; only a character
+	// reference is a carriage return, and that is how one is written.
+	EXPECT_EQ(parse(xml("<string>a\r\nb\rc&#13;d</string>")), "\"a\nb\nc\rd\"");
+	EXPECT_EQ(rewrite(xml("<string>a\r\nb\rc&#13;d</string>")), xml("<string>a\nb\nc&#13;d</string>"));
+}
+
 TEST(PropertyListWrite, DatesInWholeSecondsWithinFourDigitYears)
 {
 	auto dated = [](double t) {
