@@ -215,6 +215,10 @@ int replace_file(const std::string &path, std::string_view bytes)
 				return errno;
 			if (!S_ISREG(old_st.st_mode))
 				return S_ISLNK(old_st.st_mode) ? ELOOP : EINVAL;
+			// A rename in a writable folder would replace a file that
+			// the caller may not write; writing in place could not.
+			if (faccessat(dir.fd, base.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0)
+				return errno;
 			exists = true;
 		} else if (errno != ENOENT) {
 			return errno;

@@ -323,8 +323,17 @@ TEST_F(PlistSet, ModeAndOwnerAreKept)
 	EXPECT_EQ(st.st_mode & 07777, 0600u);
 	EXPECT_EQ(st.st_uid, 65534u);
 	EXPECT_EQ(plistlib_check(original("user/f.plist"), dir / "user/f.plist", "k", "v"), "ok\n");
+	// A file the user may not write stays as it is, though the folder
+	// would take its replacement.
+	put("user/locked.plist", kEveryType, 0444);
+	ASSERT_EQ(chown((dir / "user/locked.plist").c_str(), 65534, 65534), 0);
+	Result locked = box.run(sandbox::as_user(65534, 65534, {"plist_set", "/data/user/locked.plist", "k", "v"}));
+	EXPECT_EQ(locked.status, 1);
+	EXPECT_EQ(locked.err, "Failed to write property list to file \"/data/user/locked.plist\"\n");
+	EXPECT_EQ(content("user/locked.plist"), kEveryType);
+
 	EXPECT_EQ(names(dir.path()), (std::vector<std::string>{"root.plist", "user"}));
-	EXPECT_EQ(names(dir / "user"), (std::vector<std::string>{"f.plist"}));
+	EXPECT_EQ(names(dir / "user"), (std::vector<std::string>{"f.plist", "locked.plist"}));
 }
 
 TEST_F(PlistSet, SymbolicLinksAreWrittenThrough)

@@ -37,8 +37,9 @@ Boolean CFURLCreateDataAndPropertiesFromResource(CFAllocatorRef alloc, CFURLRef 
  * one, which keeps its permission bits (and its owner and group when the
  * caller is the super-user).  A symbolic link is written through to the
  * file it names and stays a link.  Where the folder takes no new file but
- * the file itself is writable, the file is rewritten in place.  A missing
- * file is created.  propertiesToWrite must be NULL or empty. */
+ * the file itself is writable, the file is rewritten in place.  A file the
+ * caller may not write is not replaced.  A missing file is created.
+ * propertiesToWrite must be NULL or empty. */
 Boolean CFURLWriteDataAndPropertiesToResource(CFURLRef url, CFDataRef dataToWrite,
 					      CFDictionaryRef propertiesToWrite, SInt32 *errorCode);
 
