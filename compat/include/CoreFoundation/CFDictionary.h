@@ -1,7 +1,79 @@
-/* CFDictionary for Linux: not yet needed by any tool. */
+/*
+ * CFDictionary for Linux: key-value collections, immutable or mutable.
+ * Keys compare and hash with the key callbacks: with
+ * kCFTypeDictionaryKeyCallBacks two strings are the same key when they hold
+ * the same characters.
+ */
 #ifndef ARDOVA_COMPAT_CFDICTIONARY_H
 #define ARDOVA_COMPAT_CFDICTIONARY_H
 
 #include <CoreFoundation/CFBase.h>
+
+CF_EXTERN_C_BEGIN
+
+typedef const void *(*CFDictionaryRetainCallBack)(CFAllocatorRef allocator, const void *value);
+typedef void (*CFDictionaryReleaseCallBack)(CFAllocatorRef allocator, const void *value);
+typedef CFStringRef (*CFDictionaryCopyDescriptionCallBack)(const void *value);
+typedef Boolean (*CFDictionaryEqualCallBack)(const void *value1, const void *value2);
+typedef CFHashCode (*CFDictionaryHashCallBack)(const void *value);
+
+typedef struct {
+	CFIndex version;
+	CFDictionaryRetainCallBack retain;
+	CFDictionaryReleaseCallBack release;
+	CFDictionaryCopyDescriptionCallBack copyDescription;
+	CFDictionaryEqualCallBack equal;
+	CFDictionaryHashCallBack hash;
+} CFDictionaryKeyCallBacks;
+
+typedef struct {
+	CFIndex version;
+	CFDictionaryRetainCallBack retain;
+	CFDictionaryReleaseCallBack release;
+	CFDictionaryCopyDescriptionCallBack copyDescription;
+	CFDictionaryEqualCallBack equal;
+} CFDictionaryValueCallBacks;
+
+extern const CFDictionaryKeyCallBacks kCFTypeDictionaryKeyCallBacks;
+/* Strings are immutable here, so copying a key is retaining it. */
+extern const CFDictionaryKeyCallBacks kCFCopyStringDictionaryKeyCallBacks;
+extern const CFDictionaryValueCallBacks kCFTypeDictionaryValueCallBacks;
+
+typedef const struct __CFDictionary *CFDictionaryRef;
+typedef struct __CFDictionary *CFMutableDictionaryRef;
+
+CFTypeID CFDictionaryGetTypeID(void);
+
+/* NULL callbacks: keys and values are stored as they are, never retained,
+ * and keys compare by identity.  A key given twice keeps its last value. */
+CFDictionaryRef CFDictionaryCreate(CFAllocatorRef allocator, const void **keys, const void **values,
+				   CFIndex numValues, const CFDictionaryKeyCallBacks *keyCallBacks,
+				   const CFDictionaryValueCallBacks *valueCallBacks);
+
+/* capacity 0: no limit.  A positive capacity is the most entries the
+ * dictionary may hold; adding a key beyond it stops the program, as it does
+ * on the target. */
+CFMutableDictionaryRef CFDictionaryCreateMutable(CFAllocatorRef allocator, CFIndex capacity,
+						 const CFDictionaryKeyCallBacks *keyCallBacks,
+						 const CFDictionaryValueCallBacks *valueCallBacks);
+
+/* A mutable dictionary with the same entries and callbacks: the entries
+ * are shared (retained), not copied.  NULL when capacity is positive and
+ * smaller than the count of theDict. */
+CFMutableDictionaryRef CFDictionaryCreateMutableCopy(CFAllocatorRef allocator, CFIndex capacity,
+						     CFDictionaryRef theDict);
+
+CFIndex CFDictionaryGetCount(CFDictionaryRef theDict);
+Boolean CFDictionaryContainsKey(CFDictionaryRef theDict, const void *key);
+/* The value for key, or NULL; not retained for the caller. */
+const void *CFDictionaryGetValue(CFDictionaryRef theDict, const void *key);
+/* Fills keys and values (either may be NULL), in no particular order. */
+void CFDictionaryGetKeysAndValues(CFDictionaryRef theDict, const void **keys, const void **values);
+
+/* Adds the key or replaces its value.  Only on a mutable dictionary. */
+void CFDictionarySetValue(CFMutableDictionaryRef theDict, const void *key, const void *value);
+void CFDictionaryRemoveValue(CFMutableDictionaryRef theDict, const void *key);
+
+CF_EXTERN_C_END
 
 #endif

@@ -1,7 +1,43 @@
-/* CFString for Linux: not yet needed by any tool. */
+/*
+ * CFString for Linux: immutable strings made from C strings, held as
+ * Unicode.  UTF-8 and ASCII are the encodings understood; a C string that is
+ * not valid in the encoding given makes no string.
+ */
 #ifndef ARDOVA_COMPAT_CFSTRING_H
 #define ARDOVA_COMPAT_CFSTRING_H
 
 #include <CoreFoundation/CFBase.h>
+
+CF_EXTERN_C_BEGIN
+
+typedef UInt32 CFStringEncoding;
+
+enum {
+	kCFStringEncodingASCII = 0x0600,
+	kCFStringEncodingUTF8 = 0x08000100,
+};
+
+CFTypeID CFStringGetTypeID(void);
+
+/* A new string, or NULL when cStr is not valid in the encoding. */
+CFStringRef CFStringCreateWithCString(CFAllocatorRef alloc, const char *cStr, CFStringEncoding encoding);
+
+/* The length in UTF-16 code units, as on the target. */
+CFIndex CFStringGetLength(CFStringRef theString);
+
+/* Copies the string with a terminating NUL; false when it does not fit or
+ * cannot be expressed in the encoding. */
+Boolean CFStringGetCString(CFStringRef theString, char *buffer, CFIndex bufferSize, CFStringEncoding encoding);
+
+/* The string's own bytes in the encoding when it can give them, else NULL. */
+const char *CFStringGetCStringPtr(CFStringRef theString, CFStringEncoding encoding);
+
+CFIndex CFStringGetMaximumSizeForEncoding(CFIndex length, CFStringEncoding encoding);
+
+/* Constant strings: CFSTR("text") is never freed; releasing it does nothing. */
+CFStringRef __CFStringMakeConstantString(const char *cStr);
+#define CFSTR(cStr) __CFStringMakeConstantString("" cStr "")
+
+CF_EXTERN_C_END
 
 #endif
