@@ -12,7 +12,7 @@ protected:
 	void SetUp() override { REQUIRE_SANDBOX_WITH_FUSE(); }
 	Result sh(const std::string &script)
 	{
-		Result r = box.sh("exec 2>/dev/null\n" + script);
+		Result r = box.sh("vol() { mount_testvol \"$@\" 2>/dev/null; }\n" + script);
 		EXPECT_EQ(r.status, 0) << r;
 		return r;
 	}
@@ -22,9 +22,12 @@ protected:
 TEST_F(PlatformVolumes, MountTableDoesNotWaitForAStoppedFuseServer)
 {
 	Result r = sh(R"(
-		mount_testvol /tmp/vol fusefs_ardntfs /dev/disk4s1
-		mount_testvol /tmp/long fusefs_ardntfs_extended disk7
-		kill -STOP $TESTVOL_PID
+		# Every thread of the server stopped, so that none can take a
+		# request and leave its caller waiting beyond any timeout.
+		all_stopped() { ! grep -L '^State:.*stopped' /proc/$1/task/*/status | grep -q .; }
+		vol /tmp/vol fusefs_ardntfs /dev/disk4s1
+		vol /tmp/long fusefs_ardntfs_extended disk7
+		kill -STOP $TESTVOL_PID; wait_for all_stopped $TESTVOL_PID
 		timeout 1 stat -f /tmp/long >/dev/null; echo "statfs $?"
 		timeout 20 platform_probe mounts | grep -e fusefs; echo "list $?"
 		kill -CONT $TESTVOL_PID
@@ -39,8 +42,8 @@ TEST_F(PlatformVolumes, MountTableDoesNotWaitForAStoppedFuseServer)
 TEST_F(PlatformVolumes, PlainUnmountOfABusyVolumeFailsForcedRemovesIt)
 {
 	Result r = sh(R"(
-		mount_testvol /tmp/idle
-		mount_testvol /tmp/busy
+		vol /tmp/idle
+		vol /tmp/busy
 		make_busy /tmp/busy
 		platform_probe unmount /tmp/idle; is_mounted /tmp/idle || echo "idle gone"
 		platform_probe unmount /tmp/busy; is_mounted /tmp/busy && echo "busy stays"
@@ -60,7 +63,7 @@ TEST_F(PlatformVolumes, PlainUnmountOfABusyVolumeFailsForcedRemovesIt)
 TEST_F(PlatformVolumes, WithoutSysAdminNotEvenForceUnmounts)
 {
 	Result r = sh(R"(
-		mount_testvol /tmp/vol
+		vol /tmp/vol
 		weak() { setpriv --inh-caps=-sys_admin --bounding-set=-sys_admin "$@"; }
 		weak platform_probe unmount /tmp/vol force
 		weak platform_probe da-unmount /dev/disk9s1 force
@@ -72,8 +75,8 @@ TEST_F(PlatformVolumes, WithoutSysAdminNotEvenForceUnmounts)
 TEST_F(PlatformVolumes, DiskArbitrationFindsTheDiskByItsBsdName)
 {
 	Result r = sh(R"(
-		mount_testvol /tmp/a fusefs_ardntfs /dev/disk5s1
-		mount_testvol /tmp/b fusefs_ardntfs disk6s1
+		vol /tmp/a fusefs_ardntfs /dev/disk5s1
+		vol /tmp/b fusefs_ardntfs disk6s1
 		platform_probe da-unmount disk5s1; is_mounted /tmp/a || echo "a gone"
 		platform_probe da-unmount /dev/disk6s1; is_mounted /tmp/b || echo "b gone"
 		platform_probe da-unmount /dev/disk6s1
@@ -87,7 +90,7 @@ TEST_F(PlatformVolumes, DiskArbitrationFindsTheDiskByItsBsdName)
 TEST_F(PlatformVolumes, DiskArbitrationRefusesABusyVolumeUnlessForced)
 {
 	Result r = sh(R"(
-		mount_testvol /tmp/vol fusefs_ardntfs /dev/disk3s2
+		vol /tmp/vol fusefs_ardntfs /dev/disk3s2
 		make_busy /tmp/vol
 		platform_probe da-unmount /dev/disk3s2; is_mounted /tmp/vol && echo "stays"
 		platform_probe da-unmount /dev/disk3s2 force; is_mounted /tmp/vol || echo "gone"
@@ -99,8 +102,8 @@ TEST_F(PlatformVolumes, DiskArbitrationRefusesABusyVolumeUnlessForced)
 TEST_F(PlatformVolumes, DiskArbitrationUnmountsTheMostRecentMountOfADisk)
 {
 	Result r = sh(R"(
-		mount_testvol /tmp/first fusefs_ardntfs /dev/disk8
-		mount_testvol /tmp/second fusefs_ardntfs /dev/disk8
+		vol /tmp/first fusefs_ardntfs /dev/disk8
+		vol /tmp/second fusefs_ardntfs /dev/disk8
 		platform_probe da-unmount disk8
 		is_mounted /tmp/first && echo "first stays"
 		is_mounted /tmp/second || echo "second gone"
@@ -112,7 +115,7 @@ TEST_F(PlatformVolumes, UnscheduledSessionGetsNoAnswer)
 {
 	// The request is carried out all the same; only its answer is lost.
 	Result r = sh(R"(
-		mount_testvol /tmp/vol fusefs_ardntfs /dev/disk2
+		vol /tmp/vol fusefs_ardntfs /dev/disk2
 		platform_probe da-unmount /dev/disk2 unscheduled
 		is_mounted /tmp/vol || echo "gone"
 	)");

@@ -23,6 +23,8 @@ alive() { kill -0 "$1" 2>/dev/null && ! grep -q '^State:.*Z' "/proc/$1/status" 2
 say_alive() { if alive "$1"; then echo "$2 alive"; else echo "$2 gone"; fi; }
 say_mounted() { if is_mounted "$1"; then echo "$1 mounted"; else echo "$1 unmounted"; fi; }
 say_pidfile() { if [ -e "$PIDFILE" ]; then echo "pid file: $(recorded | tr '\n' '|')"; else echo "no pid file"; fi; }
+# Every thread of the process has stopped (SIGSTOP takes effect later).
+all_stopped() { ! grep -L '^State:.*stopped' /proc/$1/task/*/status | grep -q .; }
 # The handlers of the instance are installed.
 ready() { m=$(awk '/^SigCgt/ { print $2 }' "/proc/$1/status") && [ $((0x$m & 0x4202)) -eq $((0x4202)) ]; }
 # start: a background instance whose lines go to /tmp/inst.out and
@@ -172,7 +174,7 @@ TEST_F(Daemon, StopAndUnmountDoesNotWaitForAStoppedFuseServer)
 {
 	Result r = sh(R"sh(
 		vol /tmp/hung
-		kill -STOP $TESTVOL_PID
+		kill -STOP $TESTVOL_PID; wait_for all_stopped $TESTVOL_PID
 		timeout 20 $D -s; st
 		say_mounted /tmp/hung
 	)sh");
@@ -480,7 +482,8 @@ TEST_F(Daemon, RequestsPendingTogetherAreTakenInOrder)
 		both() {
 			vol /tmp/vol
 			start; inst=$INST
-			kill -STOP $inst; kill -$1 $inst; kill -$2 $inst; kill -CONT $inst
+			kill -STOP $inst; wait_for all_stopped $inst
+			kill -$1 $inst; kill -$2 $inst; kill -CONT $inst
 			wait_exit $inst
 			say_mounted /tmp/vol
 			umount /tmp/vol 2>/dev/null
