@@ -1,102 +1,97 @@
-// A staged install (DESTDIR) has the platform's layout; an install into
-// another prefix stays inside it.
+// Where an install puts things.  The installs run in a sandbox, so that a
+// destination outside the prefix shows up there and cannot touch this
+// machine.
 #include "sandbox.h"
 
-#include <sys/stat.h>
-#include <sys/wait.h>
-
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
 #include <set>
+#include <sstream>
 #include <string>
-#include <vector>
 
-namespace fs = std::filesystem;
+using sandbox::Result;
+using sandbox::Sandbox;
 
 namespace {
 
 const char *const programs[] = {"ardova_ntfs_daemon", "PrivRunner", "ArdovaUpdater", "fusefs_ardntfs.repair",
 				"sbin_link_repair", "plist_set", "mntflags"};
-const char *const bundle_support = "Library/Filesystems/fusefs_ardntfs.fs/Contents/Resources/Support";
+const std::string bundle_support = "Library/Filesystems/fusefs_ardntfs.fs/Contents/Resources/Support";
 
-// Installs the build; its exit status, and in *written every path the
-// install reports it wrote.
-int install(const std::string &destdir, const std::string &prefix, std::vector<std::string> *written = nullptr)
-{
-	std::string command = std::string(destdir.empty() ? "" : "DESTDIR='" + destdir + "' ") + "'" +
-			      CMAKE_COMMAND_PATH + "' --install '" BUILD_DIR "'" +
-			      (prefix.empty() ? "" : " --prefix '" + prefix + "'");
-	FILE *p = popen(command.c_str(), "r");
-	if (p == nullptr)
-		return -1;
-	char line[4096];
-	while (fgets(line, sizeof line, p) != nullptr) {
-		std::string text(line);
-		for (const char *verb : {"-- Installing: ", "-- Up-to-date: "}) {
-			if (written != nullptr && text.rfind(verb, 0) == 0)
-				written->push_back(text.substr(strlen(verb), text.size() - strlen(verb) - 1));
-		}
+class InstallLayout : public testing::Test {
+protected:
+	void SetUp() override
+	{
+		REQUIRE_SANDBOX();
+		box.ro_binds = {{SOURCE_DIR, SOURCE_DIR}};
+		box.binds = {{BUILD_DIR, BUILD_DIR}};  // the install manifest goes there
 	}
-	int status = pclose(p);
-	return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
-std::set<std::string> files_under(const std::string &root)
-{
-	std::set<std::string> files;
-	for (const auto &entry : fs::recursive_directory_iterator(root)) {
-		if (!entry.is_directory())
-			files.insert(fs::relative(entry.path(), root));
+	// Installs with the given environment and arguments; then lists every
+	// file of the sandbox below / that is not the system's or the build's,
+	// with a + in front of those with a set-user-id or set-group-id bit.
+	Result install(const std::string &env, const std::string &arguments)
+	{
+		return box.sh(env + " " CMAKE_PROGRAM " --install " BUILD_DIR " " + arguments + R"( >/dev/null || exit 1
+			find / -xdev \( -path /proc -o -path /sandbox -o -path /usr -o -path /etc -o -path /dev \
+				-o -path /work -o -path /tmp/ardova-test.\* \) -prune -o \
+				-type f \( -perm -4000 -o -perm -2000 \) -printf '+%p\n' -o -type f -printf '%p\n' | sort
+		)");
 	}
-	return files;
-}
 
-TEST(InstallLayout, StagedTreeHasThePlatformsLayout)
+	static std::set<std::string> lines(const std::string &text)
+	{
+		std::set<std::string> set;
+		std::istringstream in(text);
+		for (std::string line; std::getline(in, line);)
+			set.insert(line);
+		return set;
+	}
+
+	Sandbox box;
+};
+
+TEST_F(InstallLayout, StagedTreeHasThePlatformsLayout)
 {
-	sandbox::TempDir stage;
-	ASSERT_EQ(install(stage.path(), ""), 0);
-	std::set<std::string> files = files_under(stage.path());
+	Result r = install("DESTDIR=/stage", "");
+	ASSERT_EQ(r.status, 0) << r;
+	std::set<std::string> files = lines(r.out);
 
+	std::set<std::string> expected = {"/stage/" + bundle_support + "/newfs_fusefs_ardntfs",
+					  "/stage/usr/local/share/man/man8/newfs_fusefs_ardntfs.8",
+					  "/stage/usr/local/share/man/man3/readPrivRunnerOutput.3",
+					  "/stage/usr/local/include/PrivRunnerOutput.h"};
 	for (const char *program : programs) {
-		EXPECT_TRUE(files.count(std::string("usr/local/sbin/") + program)) << program;
-		EXPECT_TRUE(files.count(std::string("usr/local/share/man/man8/") + program + ".8")) << program;
+		expected.insert(std::string("/stage/usr/local/sbin/") + program);
+		expected.insert(std::string("/stage/usr/local/share/man/man8/") + program + ".8");
 	}
-	EXPECT_TRUE(files.count("usr/local/share/man/man8/newfs_fusefs_ardntfs.8"));
-	EXPECT_TRUE(files.count("usr/local/share/man/man3/readPrivRunnerOutput.3"));
-	EXPECT_TRUE(files.count("usr/local/include/PrivRunnerOutput.h"));
-
-	// The command link's text, taken from where the link lives, leads to
-	// the format front end in the bundle.
-	const std::string front_end = stage / bundle_support + "/newfs_fusefs_ardntfs";
-	EXPECT_TRUE(files.count(std::string(bundle_support) + "/newfs_fusefs_ardntfs"));
-	EXPECT_EQ(fs::weakly_canonical(stage / "usr/local/sbin" /
-				       "../../../Library/Filesystems/fusefs_ardntfs.fs/Contents/Resources/Support/newfs_fusefs_ardntfs"),
-		  fs::path(front_end));
-	EXPECT_FALSE(files.count("usr/local/sbin/newfs_fusefs_ardntfs"));
-
-	// Nothing is installed set-user-id: PrivRunner would run anything as
-	// the super-user for anyone.
-	for (const std::string &file : files) {
-		struct stat st;
-		ASSERT_EQ(lstat((stage / file).c_str(), &st), 0) << file;
-		EXPECT_EQ(st.st_mode & (S_ISUID | S_ISGID), 0u) << file;
-	}
+	for (const std::string &file : expected)
+		EXPECT_TRUE(files.count(file)) << file << " missing from\n" << r.out;
+	// Nothing lands outside the stage, and nothing is set-user-id:
+	// PrivRunner would run anything as the super-user for anyone.
+	for (const std::string &file : files)
+		EXPECT_EQ(file.rfind("/stage/", 0), 0u) << file;
+	EXPECT_FALSE(files.count("/stage/usr/local/sbin/newfs_fusefs_ardntfs"));
 }
 
-TEST(InstallLayout, OtherPrefixKeepsEverythingInside)
+TEST_F(InstallLayout, CommandLinkLeadsToTheStagedFrontEnd)
 {
-	sandbox::TempDir root;
-	const std::string prefix = root / "opt";
-	std::vector<std::string> written;
-	ASSERT_EQ(install("", prefix, &written), 0);
-	std::set<std::string> files = files_under(prefix);
-	EXPECT_TRUE(files.count(std::string(bundle_support) + "/newfs_fusefs_ardntfs"));
+	Result r = box.sh("DESTDIR=/stage " CMAKE_PROGRAM " --install " BUILD_DIR R"( >/dev/null || exit 1
+		cd /stage/usr/local/sbin &&
+		test -x ../../../Library/Filesystems/fusefs_ardntfs.fs/Contents/Resources/Support/newfs_fusefs_ardntfs &&
+		echo leads there
+	)");
+	EXPECT_EQ(r.out, "leads there\n") << r;
+}
+
+TEST_F(InstallLayout, OtherPrefixKeepsEverythingInside)
+{
+	Result r = install("", "--prefix /opt/ardova");
+	ASSERT_EQ(r.status, 0) << r;
+	std::set<std::string> files = lines(r.out);
+	EXPECT_TRUE(files.count("/opt/ardova/" + bundle_support + "/newfs_fusefs_ardntfs")) << r.out;
 	for (const char *program : programs)
-		EXPECT_TRUE(files.count(std::string("sbin/") + program)) << program;
-	ASSERT_FALSE(written.empty());
-	for (const std::string &path : written)
-		EXPECT_EQ(path.rfind(prefix + "/", 0), 0u) << path;
+		EXPECT_TRUE(files.count(std::string("/opt/ardova/sbin/") + program)) << program;
+	for (const std::string &file : files)
+		EXPECT_EQ(file.rfind("/opt/ardova/", 0), 0u) << file;
 }
 
 }  // namespace
