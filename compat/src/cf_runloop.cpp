@@ -2,6 +2,8 @@
 #include "cf_object.h"
 #include "cf_runloop.h"
 
+#include <CoreFoundation/CFString.h>
+
 #include <algorithm>
 #include <memory>
 #include <mutex>
@@ -9,22 +11,6 @@
 
 using compat::CFObject;
 using compat::RunLoopSource;
-
-namespace {
-
-// The mode names are CFStrings on the target.  Until this layer has
-// strings, a mode is an immortal object of its own type, compared by
-// identity.
-constexpr CFTypeID run_loop_mode_type_id = 0x7f01;
-
-struct RunLoopMode : CFObject {
-	explicit RunLoopMode(const char *text) : CFObject(run_loop_mode_type_id), name(text) { immortal = true; }
-	const char *const name;
-};
-
-RunLoopMode default_mode("kCFRunLoopDefaultMode");
-
-}  // namespace
 
 struct __CFRunLoop : CFObject {
 	// Returned by CFRunLoopGetCurrent without a reference: never freed by
@@ -43,7 +29,8 @@ struct __CFRunLoop : CFObject {
 
 extern "C" {
 
-const CFStringRef kCFRunLoopDefaultMode = reinterpret_cast<CFStringRef>(static_cast<CFObject *>(&default_mode));
+// Modes are compared by identity: every use of the name is this object.
+const CFStringRef kCFRunLoopDefaultMode = CFSTR("kCFRunLoopDefaultMode");
 
 CFTypeID CFRunLoopGetTypeID(void)
 {
