@@ -33,13 +33,13 @@ static atomic_int counts[16];
  * call (N is 1 when not given). */
 static int fault(const char *kind, int slot)
 {
-	const char *spec = getenv("FAULT");
-	if (spec == NULL || strcmp(program_invocation_short_name, "PrivRunner") != 0)
+	const char *wanted = getenv("FAULT");
+	if (wanted == NULL || strcmp(program_invocation_short_name, "PrivRunner") != 0)
 		return 0;
 	size_t len = strlen(kind);
-	if (strncmp(spec, kind, len) != 0 || (spec[len] != '\0' && spec[len] != ':'))
+	if (strncmp(wanted, kind, len) != 0 || (wanted[len] != '\0' && wanted[len] != ':'))
 		return 0;
-	int nth = spec[len] == ':' ? atoi(spec + len + 1) : 1;
+	int nth = wanted[len] == ':' ? atoi(wanted + len + 1) : 1;
 	return atomic_fetch_add(&counts[slot], 1) + 1 == nth;
 }
 
