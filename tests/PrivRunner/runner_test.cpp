@@ -316,6 +316,24 @@ protected:
 		argv.insert(argv.end(), utility.begin(), utility.end());
 		return run(box, argv);
 	}
+
+	// Runs PrivRunner on a utility shell script and, once the runner has
+	// ended, waits for the utility's process too: that process writes its
+	// copy of the PID line as it starts, and a runner that fails early may
+	// end first.  The sandbox would take the process with it.
+	Outcome run_waiting_for_utility(const std::string &fault, const std::string &utility_script)
+	{
+		box.env = fault_env(fault);
+		Outcome run;
+		run.r = box.sh("PrivRunner /bin/sh -c '" + utility_script + R"(' >/tmp/stream; status=$?
+			child=$(sed -n 's/^CHILDPID: //p' /tmp/stream)
+			[ -z "$child" ] || wait_exit "$child"
+			cat /tmp/stream
+			exit $status
+		)");
+		run.p = parse(run.r.out);
+		return run;
+	}
 };
 
 TEST_F(PrivRunnerFault, BeforeTheUtilityStarts)
@@ -365,7 +383,7 @@ TEST_F(PrivRunnerFault, WhileRelaying)
 	};
 	for (const Case &c : cases) {
 		// The utility writes to both streams until the runner has gone.
-		Outcome r = run_with(c.fault, {"/bin/sh", "-c", "while echo out && echo err >&2; do :; done"});
+		Outcome r = run_waiting_for_utility(c.fault, "while echo out && echo err >&2; do :; done");
 		EXPECT_EQ(r.r.status, c.status) << c.fault << "\n" << r;
 		// The utility's process writes its copy of the PID line as it
 		// starts; a runner that fails before it relays anything may be
