@@ -1,4 +1,6 @@
 // open() with the target's O_EXLOCK and O_SHLOCK, on top of flock(2).
+// Every program that links the platform layer carries this file, so it
+// needs nothing of the C++ run-time library.
 //
 // A plain open locks after opening.  An exclusive create must never show a
 // name that another process could open and lock before its creator does, so
@@ -14,11 +16,11 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <climits>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <string>
 
 namespace {
 
@@ -56,14 +58,21 @@ int lock_or_close(int fd, int flags)
 	return fd;
 }
 
-std::string folder_of(const std::string &path)
+// The folder of path into folder (PATH_MAX bytes); -1 with ENAMETOOLONG
+// when it does not fit.
+int folder_of(const char *path, char *folder)
 {
-	size_t slash = path.rfind('/');
-	if (slash == std::string::npos)
-		return ".";
-	if (slash == 0)
-		return "/";
-	return path.substr(0, slash);
+	const char *slash = strrchr(path, '/');
+	if (slash == nullptr)
+		return snprintf(folder, PATH_MAX, ".") < 0 ? -1 : 0;
+	const size_t length = slash == path ? 1 : size_t(slash - path);
+	if (length >= PATH_MAX) {
+		errno = ENAMETOOLONG;
+		return -1;
+	}
+	memcpy(folder, path, length);
+	folder[length] = '\0';
+	return 0;
 }
 
 // Gives an unnamed file its name.  AT_EMPTY_PATH needs CAP_DAC_READ_SEARCH;
@@ -79,12 +88,12 @@ int link_unnamed(int fd, const char *path)
 	return linkat(AT_FDCWD, proc_path, AT_FDCWD, path, AT_SYMLINK_FOLLOW);
 }
 
-int create_unnamed_then_link(const char *path, const std::string &folder, int flags, mode_t mode)
+int create_unnamed_then_link(const char *path, const char *folder, int flags, mode_t mode)
 {
 	// O_NOFOLLOW concerns the final name, which link() never follows; the
 	// folder itself may well be a link (/var/run often is).
 	int base = flags & ~(O_CREAT | O_EXCL | O_TRUNC | O_NOFOLLOW | lock_bits);
-	int fd = openat(AT_FDCWD, folder.c_str(), base | O_TMPFILE, mode);
+	int fd = openat(AT_FDCWD, folder, base | O_TMPFILE, mode);
 	if (fd < 0)
 		return -1;
 	// Nobody else can reach an unnamed file, so the lock is free.
@@ -93,16 +102,21 @@ int create_unnamed_then_link(const char *path, const std::string &folder, int fl
 	return fd;
 }
 
-int create_hidden_then_link(const char *path, const std::string &folder, int flags, mode_t mode)
+int create_hidden_then_link(const char *path, const char *folder, int flags, mode_t mode)
 {
 	static std::atomic<unsigned> counter{0};
-	const std::string name = std::string(path).substr(folder == "." ? 0 : folder.size() + 1);
+	const char *slash = strrchr(path, '/');
+	const char *name = slash == nullptr ? path : slash + 1;
 	int base = flags & ~(O_CREAT | O_EXCL | O_TRUNC | lock_bits);
 	for (int attempt = 0; attempt < 100; attempt++) {
-		char suffix[64];
-		snprintf(suffix, sizeof suffix, ".%ld.%u", long(getpid()), counter.fetch_add(1));
-		const std::string hidden = folder + "/." + name + suffix;
-		int fd = openat(AT_FDCWD, hidden.c_str(), base | O_CREAT | O_EXCL | O_NOFOLLOW, mode);
+		char hidden[PATH_MAX];
+		int length = snprintf(hidden, sizeof hidden, "%s/.%s.%ld.%u", folder, name, long(getpid()),
+				      counter.fetch_add(1));
+		if (length < 0 || size_t(length) >= sizeof hidden) {
+			errno = ENAMETOOLONG;
+			return -1;
+		}
+		int fd = openat(AT_FDCWD, hidden, base | O_CREAT | O_EXCL | O_NOFOLLOW, mode);
 		if (fd < 0) {
 			if (errno == EEXIST)
 				continue;
@@ -110,9 +124,9 @@ int create_hidden_then_link(const char *path, const std::string &folder, int fla
 		}
 		int rc = flock(fd, lock_operation(flags) | LOCK_NB);
 		if (rc == 0)
-			rc = link(hidden.c_str(), path);
+			rc = link(hidden, path);
 		int err = errno;
-		unlink(hidden.c_str());
+		unlink(hidden);
 		if (rc != 0) {
 			close(fd);
 			errno = err;
@@ -130,16 +144,18 @@ namespace compat {
 
 int create_locked(const char *path, int flags, mode_t mode, bool use_tmpfile)
 {
-	const std::string p = path;
-	if (p.empty()) {
+	const size_t length = strlen(path);
+	if (length == 0) {
 		errno = ENOENT;
 		return -1;
 	}
-	if (p.back() == '/') {
+	if (path[length - 1] == '/') {
 		errno = EISDIR;
 		return -1;
 	}
-	const std::string folder = folder_of(p);
+	char folder[PATH_MAX];
+	if (folder_of(path, folder) != 0)
+		return -1;
 	// O_TMPFILE wants write access; a read-only create takes the other way.
 	if (use_tmpfile && (flags & O_ACCMODE) != O_RDONLY) {
 		int fd = create_unnamed_then_link(path, folder, flags, mode);
