@@ -216,21 +216,12 @@ extern "C" int __wrap_open(const char *path, int flags, ...)
 	return fd;
 }
 
-extern "C" int __wrap_open64(const char *path, int flags, ...)
-{
-	va_list ap;
-	va_start(ap, flags);
-	int fd = open_with_arguments(path, flags, ap);
-	va_end(ap);
-	return fd;
-}
+// On 64-bit Linux the 64 forms are the same calls.
+extern "C" int __wrap_open64(const char *path, int flags, ...) __attribute__((alias("__wrap_open")));
 
 extern "C" int __wrap___open_2(const char *path, int flags)
 {
 	return compat::open_file(path, flags, 0);
 }
 
-extern "C" int __wrap___open64_2(const char *path, int flags)
-{
-	return compat::open_file(path, flags, 0);
-}
+extern "C" int __wrap___open64_2(const char *path, int flags) __attribute__((alias("__wrap___open_2")));
