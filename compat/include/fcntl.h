@@ -12,6 +12,8 @@
 #ifndef ARDOVA_COMPAT_FCNTL_H
 #define ARDOVA_COMPAT_FCNTL_H
 
+/* It extends the system's own header, as a system header may. */
+#pragma GCC system_header
 #include_next <fcntl.h>
 
 #define O_SHLOCK 0x00000010

@@ -14,7 +14,7 @@ typedef UInt32 CFStringEncoding;
 
 enum {
 	kCFStringEncodingASCII = 0x0600,
-	kCFStringEncodingUTF8 = 0x08000100,
+	kCFStringEncodingUTF8 = 0x08000100
 };
 
 CFTypeID CFStringGetTypeID(void);

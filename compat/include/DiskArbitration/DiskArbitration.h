@@ -29,13 +29,13 @@ enum {
 	kDAReturnError = (int)0xF8DA0001,
 	kDAReturnBusy = (int)0xF8DA0002,
 	kDAReturnNotFound = (int)0xF8DA0006,
-	kDAReturnNotPrivileged = (int)0xF8DA0009,
+	kDAReturnNotPrivileged = (int)0xF8DA0009
 };
 
 typedef UInt32 DADiskUnmountOptions;
 enum {
 	kDADiskUnmountOptionDefault = 0x00000000,
-	kDADiskUnmountOptionForce = 0x00080000,
+	kDADiskUnmountOptionForce = 0x00080000
 };
 
 /* The dissenter is absent when the disk was unmounted; it belongs to the
