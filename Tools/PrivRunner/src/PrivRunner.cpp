@@ -19,7 +19,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string_view>
 
 extern char **environ;
 
@@ -29,22 +28,22 @@ namespace {
 pthread_mutex_t emit_mutex;
 
 void exec_utility(int argc, char *argv[]);
-[[noreturn]] void start_utility(const char *path, char *argv[], const int stdout_pipe[2],
-				const int stderr_pipe[2]);
+void start_utility(const char *path, char *argv[], const int stdout_pipe[2], const int stderr_pipe[2])
+	__attribute__((noreturn));
 void *process_stdout(void *pipe_fds);
 void *process_stderr(void *pipe_fds);
-void relay(const int pipe_fds[2], const char *tag, const char *read_error_format, int status);
+void relay(const int pipe_fds[2], const char *tag, int code, const char *read_error_format);
 void emit_frame(const char *tag, const char *bytes, ssize_t length);
 void remove_unsafe_environment();
 bool is_unsafe_variable(const char *entry);
-[[noreturn, gnu::format(printf, 2, 3)]] void fail(int status, const char *format, ...);
+void fail(int code, const char *format, ...) __attribute__((noreturn, format(printf, 2, 3)));
 
 }  // namespace
 
 int main(int argc, char *argv[])
 {
-	if (pthread_mutex_init(&emit_mutex, nullptr) != 0)
-		fail(255, "ERROR: %d pthread_mutex_init failed!\n", -1);
+	if (pthread_mutex_init(&emit_mutex, NULL) != 0)
+		fail(-1, "pthread_mutex_init failed!\n");
 
 	// Once setuid(0) has succeeded the real user id is 0 as well.
 	const uid_t caller = getuid();
@@ -54,9 +53,9 @@ int main(int argc, char *argv[])
 	printf("PID: %d\n", int(getpid()));
 
 	if (setuid(0) != 0)
-		fail(2, "ERROR: %d Could not setuid(0)\n", 2);
+		fail(2, "Could not setuid(0)\n");
 	if (argc < 2)
-		fail(1, "ERROR: %d Invalid number of arguments. (got: %d, minimum required: 1)\n", 1, argc - 1);
+		fail(1, "Invalid number of arguments. (got: %d, minimum required: 1)\n", argc - 1);
 
 	if (caller != 0)
 		remove_unsafe_environment();
@@ -79,18 +78,16 @@ void exec_utility(int, char *argv[])
 
 	if (pipe(stdout_pipe) != 0) {
 		const int err = errno;
-		fail(8, "ERROR: %d Couldn't create pipe for capturing stdout. errno: %d (%s)\n", 8, err,
-		     strerror(err));
+		fail(8, "Couldn't create pipe for capturing stdout. errno: %d (%s)\n", err, strerror(err));
 	}
 	if (pipe(stderr_pipe) != 0) {
 		const int err = errno;
-		fail(9, "ERROR: %d Couldn't create pipe for capturing stderr. errno: %d (%s)\n", 9, err,
-		     strerror(err));
+		fail(9, "Couldn't create pipe for capturing stderr. errno: %d (%s)\n", err, strerror(err));
 	}
 
 	const pid_t child = fork();
 	if (child < 0)
-		fail(3, "ERROR: %d Could not fork()!\n", 3);
+		fail(3, "Could not fork()!\n");
 	if (child == 0)
 		start_utility(path, argv, stdout_pipe, stderr_pipe);
 
@@ -103,22 +100,22 @@ void exec_utility(int, char *argv[])
 
 	pthread_t stdout_reader;
 	pthread_t stderr_reader;
-	int err = pthread_create(&stdout_reader, nullptr, process_stdout, stdout_pipe);
+	int err = pthread_create(&stdout_reader, NULL, process_stdout, stdout_pipe);
 	if (err == 0)
-		err = pthread_create(&stderr_reader, nullptr, process_stderr, stderr_pipe);
+		err = pthread_create(&stderr_reader, NULL, process_stderr, stderr_pipe);
 	if (err != 0)
-		fail(255, "ERROR: %d Couldn't create reader thread: %d (%s)\n", -1, err, strerror(err));
-	pthread_join(stdout_reader, nullptr);
-	pthread_join(stderr_reader, nullptr);
+		fail(-1, "Couldn't create reader thread: %d (%s)\n", err, strerror(err));
+	pthread_join(stdout_reader, NULL);
+	pthread_join(stderr_reader, NULL);
 	close(stdout_pipe[0]);
 	close(stderr_pipe[0]);
 
 	int status = 0;
 	const pid_t waited = waitpid(child, &status, 0);
 	if (waited < 1)
-		fail(7, "ERROR: %d waitpid failed! waitres=%d\n", 7, int(waited));
+		fail(7, "waitpid failed! waitres=%d\n", int(waited));
 	if ((status & 0x7f) != 0)
-		fail(6, "ERROR: %d Process did not exit cleanly (crash?) status=0x%X\n", 6, unsigned(status));
+		fail(6, "Process did not exit cleanly (crash?) status=0x%X\n", unsigned(status));
 	printf("EXITVALUE: %d\n", status >> 8);
 }
 
@@ -146,27 +143,27 @@ void start_utility(const char *path, char *argv[], const int stdout_pipe[2], con
 
 void *process_stdout(void *pipe_fds)
 {
-	relay(static_cast<const int *>(pipe_fds), "STDOUT",
-	      "ERROR: %d Failed to read from sink side of stdout pipe: %d (%s)\n", 10);
-	return nullptr;
+	relay(static_cast<const int *>(pipe_fds), "STDOUT", 10,
+	      "Failed to read from sink side of stdout pipe: %d (%s)\n");
+	return NULL;
 }
 
 void *process_stderr(void *pipe_fds)
 {
-	relay(static_cast<const int *>(pipe_fds), "STDERR",
-	      "ERROR: %d Failed to read from sink side of stderr pipe: %d (%s)\n", 11);
-	return nullptr;
+	relay(static_cast<const int *>(pipe_fds), "STDERR", 11,
+	      "Failed to read from sink side of stderr pipe: %d (%s)\n");
+	return NULL;
 }
 
 // One byte per read, one frame per byte: every byte reaches the caller as
 // soon as the utility has written it.
-void relay(const int pipe_fds[2], const char *tag, const char *read_error_format, int status)
+void relay(const int pipe_fds[2], const char *tag, int code, const char *read_error_format)
 {
 	const int fd = pipe_fds[0];
 	char *membuf = static_cast<char *>(malloc(1));
-	if (membuf == nullptr) {
+	if (membuf == NULL) {
 		const int err = errno;
-		fail(255, "ERROR: %d Couldn't malloc membuf: %d (%s)\n", -1, err, strerror(err));
+		fail(-1, "Couldn't malloc membuf: %d (%s)\n", err, strerror(err));
 	}
 	for (;;) {
 		const ssize_t n = read(fd, membuf, 1);
@@ -174,7 +171,7 @@ void relay(const int pipe_fds[2], const char *tag, const char *read_error_format
 			break;
 		if (n < 0) {
 			const int err = errno;
-			fail(status, read_error_format, status, err, strerror(err));
+			fail(code, read_error_format, err, strerror(err));
 		}
 		emit_frame(tag, membuf, n);
 	}
@@ -184,60 +181,67 @@ void relay(const int pipe_fds[2], const char *tag, const char *read_error_format
 void emit_frame(const char *tag, const char *bytes, ssize_t length)
 {
 	if (pthread_mutex_lock(&emit_mutex) != 0)
-		fail(255, "ERROR: %d Failed to lock emit_mutex!\n", -1);
+		fail(-1, "Failed to lock emit_mutex!\n");
 	// The stream lock too, so that a fatal line of the other thread, which
 	// takes only that lock, never lands inside this frame.
 	flockfile(stdout);
-	printf("%s: %zd\n", tag, length);
+	printf("%s: %ld\n", tag, long(length));
 	fwrite(bytes, 1, size_t(length), stdout);
 	putchar('\n');
 	fflush(stdout);
 	funlockfile(stdout);
 	if (pthread_mutex_unlock(&emit_mutex) != 0)
-		fail(255, "ERROR: %d Failed to unlock emit_mutex!\n", -1);
+		fail(-1, "Failed to unlock emit_mutex!\n");
 }
 
 // Started by someone else with borrowed rights: the caller's environment
 // must not choose code that the utility loads or runs as the super-user.
+// Removed in place: nothing to allocate, nothing that can fail.
 void remove_unsafe_environment()
 {
-	if (environ == nullptr)
+	if (environ == NULL)
 		return;
 	char **kept = environ;
-	for (char **entry = environ; *entry != nullptr; entry++) {
+	for (char **entry = environ; *entry != NULL; entry++) {
 		if (!is_unsafe_variable(*entry))
 			*kept++ = *entry;
 	}
-	*kept = nullptr;
+	*kept = NULL;
 }
 
 // The dynamic loader's variables and the shell's start-up variables.
 bool is_unsafe_variable(const char *entry)
 {
-	const std::string_view name(entry, strcspn(entry, "="));
-	for (std::string_view prefix : {"LD_", "DYLD_", "BASH_FUNC_"}) {
-		if (name.starts_with(prefix))
+	static const char *const prefixes[] = {"LD_", "DYLD_", "BASH_FUNC_"};
+	static const char *const names[] = {"IFS", "ENV", "BASH_ENV", "SHELLOPTS", "PS4"};
+
+	const size_t name_length = strcspn(entry, "=");
+	for (size_t i = 0; i < sizeof prefixes / sizeof prefixes[0]; i++) {
+		const size_t length = strlen(prefixes[i]);
+		if (name_length >= length && strncmp(entry, prefixes[i], length) == 0)
 			return true;
 	}
-	for (std::string_view shell : {"IFS", "ENV", "BASH_ENV", "SHELLOPTS", "PS4"}) {
-		if (name == shell)
+	for (size_t i = 0; i < sizeof names / sizeof names[0]; i++) {
+		if (strlen(names[i]) == name_length && strncmp(entry, names[i], name_length) == 0)
 			return true;
 	}
 	return false;
 }
 
-// Writes one ERROR line and ends the runner at once with status.  The line
-// is written under the stream lock and the runner ends without another
-// flush: nothing another thread is writing can come after it or around it.
-void fail(int status, const char *format, ...)
+// Writes one "ERROR: <code> ..." line and ends the runner at once with the
+// code's low eight bits (255 for -1).  The line is written under the stream
+// lock and the runner ends without another flush: nothing another thread
+// is writing can come after it or around it.
+void fail(int code, const char *format, ...)
 {
 	flockfile(stdout);
+	printf("ERROR: %d ", code);
 	va_list args;
 	va_start(args, format);
 	vprintf(format, args);
 	va_end(args);
 	fflush(stdout);
-	_exit(status);
+	_exit(code & 0xff);
 }
 
 }  // namespace

@@ -7,9 +7,11 @@
  * parent folders are created for root:wheel, and the link is made again.
  */
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,12 +23,13 @@ struct CommandLink {
 	const char *text;  // relative to /usr/local/sbin, into the bundle's Support folder
 };
 
-constexpr CommandLink command_links[] = {
+const CommandLink command_links[] = {
 	{"/usr/local/sbin/mount_fusefs_ardntfs",
 	 "../../../Library/Filesystems/fusefs_ardntfs.fs/Contents/Resources/Support/mount_fusefs_ardntfs"},
 	{"/usr/local/sbin/newfs_fusefs_ardntfs",
 	 "../../../Library/Filesystems/fusefs_ardntfs.fs/Contents/Resources/Support/newfs_fusefs_ardntfs"},
 };
+const size_t command_link_count = sizeof command_links / sizeof command_links[0];
 
 int repair_symlink(const char *link_path, const char *link_text);
 
@@ -41,77 +44,59 @@ int main()
 
 	// A failed link does not keep the other from being repaired.
 	int failed = 0;
-	for (const CommandLink &link : command_links)
-		failed |= repair_symlink(link.path, link.text);
+	for (size_t i = 0; i < command_link_count; i++)
+		failed |= repair_symlink(command_links[i].path, command_links[i].text);
 	return failed ? 1 : 0;
 }
 
 namespace {
 
 // What a link found in a command link's place holds.
-enum class LinkText { correct, other, unknown };
+enum LinkText { link_correct, link_other, link_unknown };
 
 LinkText read_link_text(const char *link_path, const char *link_text);
 int make_parent_directories(const char *link_path);
 int make_directory(const char *path);
+void report_error(int err, const char *format, ...) __attribute__((format(printf, 2, 3)));
 
 // Returns 0 when the link is correct at the end, 1 after a failure, which
 // it has reported on standard error.
 int repair_symlink(const char *link_path, const char *link_text)
 {
-	bool remove_file = false;
-	bool remove_directory = false;
-	bool create_link = false;
-
 	struct stat st;
 	if (lstat(link_path, &st) != 0) {
 		const int err = errno;
 		if (err != ENOENT) {
-			fprintf(stderr, "'stat' returned error for symlink path \"%s\": %s (%d)\n",
-				link_path, strerror(err), err);
+			report_error(err, "'stat' returned error for symlink path \"%s\"", link_path);
 			return 1;
 		}
-		create_link = true;
 	} else if (S_ISDIR(st.st_mode)) {
-		remove_directory = true;
-		create_link = true;
-	} else if (S_ISLNK(st.st_mode)) {
-		switch (read_link_text(link_path, link_text)) {
-		case LinkText::correct:
-			return 0;
-		case LinkText::unknown:
+		if (rmdir(link_path) != 0) {
+			report_error(errno, "Error while removing directory \"%s\"", link_path);
 			return 1;
-		case LinkText::other:
-			remove_file = true;
-			create_link = true;
-			break;
 		}
 	} else {
-		remove_file = true;
-		create_link = true;
+		if (S_ISLNK(st.st_mode)) {
+			switch (read_link_text(link_path, link_text)) {
+			case link_correct:
+				return 0;
+			case link_unknown:
+				return 1;
+			case link_other:
+				break;
+			}
+		}
+		if (unlink(link_path) != 0) {
+			report_error(errno, "Error while removing file \"%s\"", link_path);
+			return 1;
+		}
 	}
-
-	if (remove_directory && rmdir(link_path) != 0) {
-		const int err = errno;
-		fprintf(stderr, "Error while removing directory \"%s\": %s (%d)\n", link_path,
-			strerror(err), err);
-		return 1;
-	}
-	if (remove_file && unlink(link_path) != 0) {
-		const int err = errno;
-		fprintf(stderr, "Error while removing file \"%s\": %s (%d)\n", link_path,
-			strerror(err), err);
-		return 1;
-	}
-	if (!create_link)
-		return 0;
 
 	if (make_parent_directories(link_path) != 0)
 		return 1;
 	if (symlink(link_text, link_path) != 0) {
-		const int err = errno;
-		fprintf(stderr, "Error while recreating symlink \"%s\" with target \"%s\": %s (%d)\n",
-			link_path, link_text, strerror(err), err);
+		report_error(errno, "Error while recreating symlink \"%s\" with target \"%s\"", link_path,
+			     link_text);
 		return 1;
 	}
 	printf("Successfully repaired symlink: \"%s\"\n", link_path);
@@ -127,38 +112,34 @@ LinkText read_link_text(const char *link_path, const char *link_text)
 	char *buffer = static_cast<char *>(malloc(size));
 	ssize_t length = -1;
 	// A text that fills the buffer may have been cut short.
-	while (buffer != nullptr && (length = readlink(link_path, buffer, size)) == size) {
+	while (buffer != NULL && (length = readlink(link_path, buffer, size)) == size) {
 		free(buffer);
 		size *= 2;
 		buffer = static_cast<char *>(malloc(size));
 	}
-	if (buffer == nullptr) {
-		const int err = errno;
-		fprintf(stderr, "Error while allocating %zd-byte buffer: %s (%d)\n", size,
-			strerror(err), err);
-		return LinkText::unknown;
+	if (buffer == NULL) {
+		report_error(errno, "Error while allocating %ld-byte buffer", long(size));
+		return link_unknown;
 	}
 
 	const size_t expected = strlen(link_text);
 	const bool correct = length >= 0 && size_t(length) == expected &&
 			     memcmp(buffer, link_text, expected) == 0;
 	free(buffer);
-	return correct ? LinkText::correct : LinkText::other;
+	return correct ? link_correct : link_other;
 }
 
 // Creates each missing folder above the link, from the top down: every
 // prefix of the path that ends before a '/', the root excepted.
 int make_parent_directories(const char *link_path)
 {
-	for (const char *slash = strchr(link_path + 1, '/'); slash != nullptr;
+	for (const char *slash = strchr(link_path + 1, '/'); slash != NULL;
 	     slash = strchr(slash + 1, '/')) {
 		const size_t length = size_t(slash - link_path);
 		char *prefix = static_cast<char *>(malloc(length + 1));
-		if (prefix == nullptr) {
-			const int err = errno;
-			fprintf(stderr,
-				"Error while allocating %d bytes of memory for subpath: %s (%d)\n",
-				int(length + 1), strerror(err), err);
+		if (prefix == NULL) {
+			report_error(errno, "Error while allocating %d bytes of memory for subpath",
+				     int(length + 1));
 			return 1;
 		}
 		memcpy(prefix, link_path, length);
@@ -179,28 +160,34 @@ int make_directory(const char *path)
 	struct stat st;
 	if (stat(path, &st) == 0)
 		return 0;
-	const int stat_err = errno;
-	if (stat_err != ENOENT) {
-		fprintf(stderr, "Error when getting stat info about directory \"%s\": %s (%d)\n", path,
-			strerror(stat_err), stat_err);
+	if (errno != ENOENT) {
+		report_error(errno, "Error when getting stat info about directory \"%s\"", path);
 		return 1;
 	}
 
 	if (mkdir(path, 0755) != 0) {
-		const int err = errno;
-		fprintf(stderr, "Error when creating directory \"%s\": %s (%d)\n", path,
-			strerror(err), err);
+		report_error(errno, "Error when creating directory \"%s\"", path);
 		return 1;
 	}
 	// Should another process put a link in the new folder's place, the
 	// link is what changes owner, not what it points at.
 	if (lchown(path, 0, 0) != 0) {
-		const int err = errno;
-		fprintf(stderr, "Error when setting root:wheel ownership for directory \"%s\": %s (%d)\n",
-			path, strerror(err), err);
+		report_error(errno, "Error when setting root:wheel ownership for directory \"%s\"", path);
 		return 1;
 	}
 	return 0;
+}
+
+// One line on standard error, written at once: the message, then the
+// error's text and number.  err is the failed call's errno.
+void report_error(int err, const char *format, ...)
+{
+	char message[1024];
+	va_list args;
+	va_start(args, format);
+	vsnprintf(message, sizeof message, format, args);
+	va_end(args);
+	fprintf(stderr, "%s: %s (%d)\n", message, strerror(err), err);
 }
 
 }  // namespace

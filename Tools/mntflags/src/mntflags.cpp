@@ -4,8 +4,9 @@
  */
 #include <sys/mount.h>
 
+#include <stdint.h>
+
 #include <cerrno>
-#include <cstdint>
 #include <cstdio>
 
 namespace {
@@ -16,7 +17,7 @@ struct MountFlag {
 };
 
 // In the order of increasing bit value; any other bit prints nothing.
-constexpr MountFlag mount_flags[] = {
+const MountFlag mount_flags[] = {
 	{MNT_RDONLY, "%sMNT_RDONLY\n"},
 	{MNT_SYNCHRONOUS, "%sMNT_SYNCHRONOUS\n"},
 	{MNT_NOEXEC, "%sMNT_NOEXEC\n"},
@@ -37,9 +38,9 @@ constexpr MountFlag mount_flags[] = {
 
 void print_flags(uint32_t flags)
 {
-	for (const MountFlag &flag : mount_flags) {
-		if (flags & flag.bit)
-			printf(flag.format, "");
+	for (size_t i = 0; i < sizeof mount_flags / sizeof mount_flags[0]; i++) {
+		if (flags & mount_flags[i].bit)
+			printf(mount_flags[i].format, "");
 	}
 }
 

@@ -17,28 +17,27 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string_view>
 
 extern char **environ;
 
 namespace {
 
-constexpr const char *utility_path =
-	"/Library/Filesystems/fusefs_ardntfs.fs/Contents/Resources/fusefs_ardntfs.util";
-constexpr const char *log_path = "/Library/Logs/newfs_fusefs_ardntfs.log";
-constexpr int log_unavailable_status = 91;
+const char utility_path[] = "/Library/Filesystems/fusefs_ardntfs.fs/Contents/Resources/fusefs_ardntfs.util";
+const char log_path[] = "/Library/Logs/newfs_fusefs_ardntfs.log";
+const int log_unavailable_status = 91;
 
 // The utility's path and the fixed option come before the caller's arguments.
-constexpr int extra_args = 2;
+const int extra_args = 2;
 
 // The utility's argument vector.  It is never released: the process becomes
 // the utility or ends.
 char **new_argv;
 
 bool complete_superuser_identity();
-void strip_unsafe_environment();
+void remove_unsafe_environment();
+bool is_unsafe_variable(const char *entry);
 void report_failed_exec(int err, int new_argv_size);
-[[gnu::format(printf, 1, 2)]] void log_line(const char *format, ...);
+void log_line(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
 }  // namespace
 
@@ -48,7 +47,7 @@ int exec_utility(const FrontEnd &front_end, int argc, char *argv[])
 
 	const int new_argv_size = (argc - 1) + extra_args + 1;
 	new_argv = static_cast<char **>(calloc(new_argv_size, sizeof(char *)));
-	if (new_argv == nullptr) {
+	if (new_argv == NULL) {
 		const int err = errno;
 		log_line("allocating new_argv (%d slots) failed: %d (%s)", new_argv_size, err,
 			 strerror(err));
@@ -67,10 +66,10 @@ int exec_utility(const FrontEnd &front_end, int argc, char *argv[])
 		log_line(front_end.inconsistency_message, j, new_argv_size - 1);
 		return -1;
 	}
-	new_argv[j++] = nullptr;
+	new_argv[j++] = NULL;
 
 	if (borrowed_rights)
-		strip_unsafe_environment();
+		remove_unsafe_environment();
 	execv(utility_path, new_argv);
 	const int err = errno;
 	report_failed_exec(err, new_argv_size);
@@ -91,42 +90,44 @@ bool complete_superuser_identity()
 		return false;
 	// The user id first, while the process still holds the rights to change
 	// its group.  Whatever the calls return, the utility is started.
-	[[maybe_unused]] int uid_result = setuid(0);
-	[[maybe_unused]] int gid_result = setgid(0);
+	int ignored = setuid(0);
+	ignored = setgid(0);
+	(void)ignored;
 	return true;
 }
 
-bool is_unsafe_variable(std::string_view entry)
+// Started by someone else with borrowed rights: the caller's environment
+// must not choose code that the utility loads or runs as the super-user.
+// Removed in place: nothing to allocate, nothing that can fail.
+void remove_unsafe_environment()
 {
-	// The loader's variables can make the utility load code of the caller's
-	// choosing; the shell's can make any script it runs do so.
-	constexpr std::string_view unsafe_prefixes[] = {"LD_", "DYLD_", "BASH_FUNC_"};
-	constexpr std::string_view unsafe_names[] = {"IFS", "ENV", "BASH_ENV", "SHELLOPTS", "PS4"};
-
-	const std::string_view name = entry.substr(0, entry.find('='));
-	for (std::string_view prefix : unsafe_prefixes) {
-		if (name.starts_with(prefix))
-			return true;
-	}
-	for (std::string_view unsafe : unsafe_names) {
-		if (name == unsafe)
-			return true;
-	}
-	return false;
-}
-
-// Removes the unsafe variables from the environment that execv passes on,
-// in place: nothing to allocate, nothing that can fail.
-void strip_unsafe_environment()
-{
-	if (environ == nullptr)
+	if (environ == NULL)
 		return;
 	char **kept = environ;
-	for (char **entry = environ; *entry != nullptr; entry++) {
+	for (char **entry = environ; *entry != NULL; entry++) {
 		if (!is_unsafe_variable(*entry))
 			*kept++ = *entry;
 	}
-	*kept = nullptr;
+	*kept = NULL;
+}
+
+// The dynamic loader's variables and the shell's start-up variables.
+bool is_unsafe_variable(const char *entry)
+{
+	static const char *const prefixes[] = {"LD_", "DYLD_", "BASH_FUNC_"};
+	static const char *const names[] = {"IFS", "ENV", "BASH_ENV", "SHELLOPTS", "PS4"};
+
+	const size_t name_length = strcspn(entry, "=");
+	for (size_t i = 0; i < sizeof prefixes / sizeof prefixes[0]; i++) {
+		const size_t length = strlen(prefixes[i]);
+		if (name_length >= length && strncmp(entry, prefixes[i], length) == 0)
+			return true;
+	}
+	for (size_t i = 0; i < sizeof names / sizeof names[0]; i++) {
+		if (strlen(names[i]) == name_length && strncmp(entry, names[i], name_length) == 0)
+			return true;
+	}
+	return false;
 }
 
 // Lists every slot of the vector, the terminator and any null slots after
@@ -137,7 +138,7 @@ void report_failed_exec(int err, int new_argv_size)
 	log_line("  %d (%s)", err, strerror(err));
 	log_line("  new_argv_size=%d", new_argv_size);
 	for (int k = 0; k < new_argv_size; k++) {
-		if (new_argv[k] == nullptr)
+		if (new_argv[k] == NULL)
 			log_line("  new_argv[%d] = NULL", k);
 		else
 			log_line("  new_argv[%d] = \"%s\"", k, new_argv[k]);
@@ -150,9 +151,9 @@ void log_line(const char *format, ...)
 {
 	// The super-user appends here, in a folder others may write: a link
 	// planted at the log path must not lead the line into another file.
-	const int fd = open(log_path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
-	FILE *log = fd >= 0 ? fdopen(fd, "a") : nullptr;
-	if (log == nullptr) {
+	const int fd = open(log_path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW, 0644);
+	FILE *log = fd >= 0 ? fdopen(fd, "a") : NULL;
+	if (log == NULL) {
 		const int err = errno;
 		if (fd >= 0)
 			close(fd);

@@ -1,7 +1,8 @@
 // The utility front ends newfs_fusefs_ardntfs and fusefs_ardntfs.repair are
 // one program: exec_utility below.  Each front end is that logic with its
 // own table of differences.
-#pragma once
+#ifndef EXEC_UTILITY_H
+#define EXEC_UTILITY_H
 
 struct FrontEnd {
 	// Slot 1 of the utility's argument vector: the job the utility is to do.
@@ -21,3 +22,5 @@ struct FrontEnd {
 // its check, ENOMEM when it cannot be allocated.  Ends the process at once
 // with status 91 when the log cannot be opened.
 int exec_utility(const FrontEnd &front_end, int argc, char *argv[]);
+
+#endif

@@ -6,12 +6,17 @@
 
 namespace {
 
-constexpr FrontEnd format_front_end = {
-	.fixed_option = "-newfs",
-	.forwards_empty_arguments = true,
-	// Every argument takes a slot: only the terminator's is left.
-	.vector_consistent = [](int j, int last_slot) { return j == last_slot; },
-	.inconsistency_message = "ASSERTION FAILED: j(%d) != new_argv_size-1(%d)",
+// Every argument takes a slot: only the terminator's is left.
+bool fills_vector_exactly(int j, int last_slot)
+{
+	return j == last_slot;
+}
+
+const FrontEnd format_front_end = {
+	"-newfs",  // fixed_option
+	true,  // forwards_empty_arguments
+	fills_vector_exactly,  // vector_consistent
+	"ASSERTION FAILED: j(%d) != new_argv_size-1(%d)",  // inconsistency_message
 };
 
 }  // namespace

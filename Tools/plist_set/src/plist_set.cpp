@@ -25,19 +25,19 @@ int main(int argc, char *argv[])
 	}
 
 	int status = 1;
-	CFURLRef fileURL = nullptr;
-	CFPropertyListRef propertyList = nullptr;
-	CFMutableDictionaryRef dictionary = nullptr;
+	CFURLRef fileURL = NULL;
+	CFPropertyListRef propertyList = NULL;
+	CFMutableDictionaryRef dictionary = NULL;
 
 	CFStringRef cfFileNameArgument = CFStringCreateWithCString(kCFAllocatorDefault, argv[1], kCFStringEncodingUTF8);
 	CFStringRef cfKeyArgument = CFStringCreateWithCString(kCFAllocatorDefault, argv[2], kCFStringEncodingUTF8);
 	CFStringRef cfValueArgument = CFStringCreateWithCString(kCFAllocatorDefault, argv[3], kCFStringEncodingUTF8);
-	if (cfFileNameArgument != nullptr)
+	if (cfFileNameArgument != NULL)
 		fileURL = CFURLCreateWithFileSystemPath(kCFAllocatorDefault, cfFileNameArgument, kCFURLPOSIXPathStyle,
 							false);
 
-	if (cfFileNameArgument == nullptr || cfKeyArgument == nullptr || cfValueArgument == nullptr ||
-	    fileURL == nullptr) {
+	if (cfFileNameArgument == NULL || cfKeyArgument == NULL || cfValueArgument == NULL ||
+	    fileURL == NULL) {
 		fprintf(stderr,
 			"Failed to create necessary objects. cfFileNameArgument=%p cfKeyArgument=%p "
 			"cfValueArgument=%p fileURL=%p\n",
@@ -47,7 +47,7 @@ int main(int argc, char *argv[])
 	}
 
 	propertyList = ReadPropertyListFromFile(fileURL);
-	if (propertyList == nullptr) {
+	if (propertyList == NULL) {
 		fprintf(stderr, "NULL property list.\n");
 		goto out;
 	}
@@ -58,7 +58,7 @@ int main(int argc, char *argv[])
 
 	dictionary = CFDictionaryCreateMutableCopy(kCFAllocatorDefault, 0,
 						   static_cast<CFDictionaryRef>(propertyList));
-	if (dictionary == nullptr) {
+	if (dictionary == NULL) {
 		fprintf(stderr, "Failed to write property list to file \"%s\"\n", argv[1]);
 		goto out;
 	}
@@ -71,17 +71,17 @@ int main(int argc, char *argv[])
 	status = 0;
 
 out:
-	if (dictionary != nullptr)
+	if (dictionary != NULL)
 		CFRelease(dictionary);
-	if (propertyList != nullptr)
+	if (propertyList != NULL)
 		CFRelease(propertyList);
-	if (fileURL != nullptr)
+	if (fileURL != NULL)
 		CFRelease(fileURL);
-	if (cfValueArgument != nullptr)
+	if (cfValueArgument != NULL)
 		CFRelease(cfValueArgument);
-	if (cfKeyArgument != nullptr)
+	if (cfKeyArgument != NULL)
 		CFRelease(cfKeyArgument);
-	if (cfFileNameArgument != nullptr)
+	if (cfFileNameArgument != NULL)
 		CFRelease(cfFileNameArgument);
 	return status;
 }
@@ -90,16 +90,16 @@ out:
  * holds no property list. */
 static CFPropertyListRef ReadPropertyListFromFile(CFURLRef fileURL)
 {
-	CFDataRef resourceData = nullptr;
+	CFDataRef resourceData = NULL;
 	SInt32 errorCode = 0;
-	if (!CFURLCreateDataAndPropertiesFromResource(kCFAllocatorDefault, fileURL, &resourceData, nullptr, nullptr,
+	if (!CFURLCreateDataAndPropertiesFromResource(kCFAllocatorDefault, fileURL, &resourceData, NULL, NULL,
 						      &errorCode))
-		return nullptr;
+		return NULL;
 
-	CFStringRef errorString = nullptr;
+	CFStringRef errorString = NULL;
 	CFPropertyListRef propertyList = CFPropertyListCreateFromXMLData(kCFAllocatorDefault, resourceData,
 									 kCFPropertyListImmutable, &errorString);
-	if (errorString != nullptr)
+	if (errorString != NULL)
 		CFRelease(errorString);
 	CFRelease(resourceData);
 	return propertyList;
@@ -109,10 +109,10 @@ static CFPropertyListRef ReadPropertyListFromFile(CFURLRef fileURL)
 static bool WritePropertyListToFile(CFPropertyListRef propertyList, CFURLRef fileURL)
 {
 	CFDataRef xmlData = CFPropertyListCreateXMLData(kCFAllocatorDefault, propertyList);
-	if (xmlData == nullptr)
+	if (xmlData == NULL)
 		return false;
 	SInt32 errorCode = 0;
-	Boolean written = CFURLWriteDataAndPropertiesToResource(fileURL, xmlData, nullptr, &errorCode);
+	Boolean written = CFURLWriteDataAndPropertiesToResource(fileURL, xmlData, NULL, &errorCode);
 	CFRelease(xmlData);
 	return written;
 }

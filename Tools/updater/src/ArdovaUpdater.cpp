@@ -28,11 +28,12 @@
 #include <sys/utsname.h>
 
 #include <fcntl.h>
+#include <stdint.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
-#include <cstdint>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -43,14 +44,16 @@ namespace {
 const char public_key_pem[] =
 #include "public_key_pem.inc"
 	;
-static_assert(sizeof public_key_pem == 801, "the public key must be 800 characters of PEM text");
-static_assert(NID_sha1 == 64, "signatures are made over SHA-1 digests");
+// Checked when compiled: the key is 800 characters of PEM text, and
+// signatures are made over SHA-1 digests.
+typedef char public_key_is_800_characters[sizeof public_key_pem == 801 ? 1 : -1];
+typedef char signatures_are_over_sha1[NID_sha1 == 64 ? 1 : -1];
 
 const char hdiutil_attach_command_template[] = "hdiutil attach -mountpoint ";
 const char search_prefix[] = "/dev/disk";
 
-constexpr size_t read_buffer_size = 131072;
-constexpr size_t line_size = 1024;
+const size_t read_buffer_size = 131072;
+const size_t line_size = 1024;
 
 const char copy_name[] = "update.dmg";
 const char flat_package[] = ".packages/Flat/Install Ardova NTFS.mpkg";
@@ -70,6 +73,7 @@ char *shell_command(const char *command, const char *arguments, const char *firs
 char *shell_quoted(const char *text);
 void detach_image(const char *device);
 int error_or(int fallback);
+void report_error(int err, const char *format, ...) __attribute__((format(printf, 2, 3)));
 
 }  // namespace
 
@@ -87,7 +91,7 @@ int main(int argc, char *argv[])
 
 	int result = do_update(argv[1], signature, signature_length);
 	if (result != 0)
-		fprintf(stderr, "Error while performing update: %s (%d)\n", strerror(result), result);
+		report_error(result, "Error while performing update");
 
 	free(signature);
 	return result == 0 ? 0 : 1;
@@ -102,57 +106,49 @@ namespace {
 bool read_signature_file(const char *path, unsigned char **signature, int32_t *length)
 {
 	FILE *file = fopen(path, "r");
-	if (file == nullptr) {
-		int err = errno;
-		fprintf(stderr, "Error while opening signature file '%s': %s (%d)\n", path, strerror(err), err);
+	if (file == NULL) {
+		report_error(errno, "Error while opening signature file '%s'", path);
 		return false;
 	}
 
-	unsigned char *buffer = nullptr;
+	unsigned char *buffer = NULL;
 	long end;
 	size_t items;
 	int err;
 
 	if (fseek(file, 0, SEEK_END) != 0) {
-		err = errno;
-		fprintf(stderr, "Error while seeking to end of signature file '%s': %s (%d)\n", path,
-			strerror(err), err);
+		report_error(errno, "Error while seeking to end of signature file '%s'", path);
 		goto fail;
 	}
 	end = ftell(file);
 	// The length is a signed 32-bit count: a longer file is refused, as a
 	// system with a 32-bit file position refuses it, never read in part.
 	if (end == -1 || end > INT32_MAX) {
-		err = end == -1 ? errno : EOVERFLOW;
-		fprintf(stderr, "Error while getting end position of signature file '%s': %s (%d)\n", path,
-			strerror(err), err);
+		report_error(end == -1 ? errno : EOVERFLOW,
+			     "Error while getting end position of signature file '%s'", path);
 		goto fail;
 	}
 	*length = int32_t(end);
 
 	// An empty file is no allocation failure; the read below refuses it.
 	buffer = static_cast<unsigned char *>(malloc(*length > 0 ? size_t(*length) : 1));
-	if (buffer == nullptr) {
-		err = errno;
-		fprintf(stderr, "Error while allocating %d bytes of memory for signature data buffer: %s (%d)\n",
-			*length, strerror(err), err);
+	if (buffer == NULL) {
+		report_error(errno, "Error while allocating %d bytes of memory for signature data buffer",
+			     *length);
 		goto fail;
 	}
 	if (fseek(file, 0, SEEK_SET) != 0) {
-		err = errno;
-		fprintf(stderr, "Error while seeking to start of signature file '%s': %s (%d)\n", path,
-			strerror(err), err);
+		report_error(errno, "Error while seeking to start of signature file '%s'", path);
 		goto fail;
 	}
 	items = fread(buffer, size_t(*length), 1, file);
 	err = errno;
 	if (items != 1) {
 		if (ferror(file))
-			fprintf(stderr, "Error while reading %d bytes of signature data from file: %s (%d)\n",
-				*length, strerror(err), err);
+			report_error(err, "Error while reading %d bytes of signature data from file", *length);
 		else
-			fprintf(stderr, "Unexpected EOF while reading %d bytes of signature data from file. Items read: %zu\n",
-				*length, items);
+			fprintf(stderr, "Unexpected EOF while reading %d bytes of signature data from file. Items read: %lu\n",
+				*length, (unsigned long)items);
 		goto fail;
 	}
 
@@ -182,22 +178,22 @@ int do_update(const char *image_path, const unsigned char *signature, int32_t si
 	bool copy_folder_exists = false, copy_exists = false;
 	bool mount_point_exists = false, attached = false;
 	int copy_fd = -1;
-	char *attach_command = nullptr;
-	FILE *attach_output = nullptr;
+	char *attach_command = NULL;
+	FILE *attach_output = NULL;
 	struct utsname system_name;
 	const char *package;
-	char *installer_command = nullptr;
+	char *installer_command = NULL;
 	int result;
 
 	// The image is read once, into a copy no one else can reach: the copy
 	// is what gets verified, attached and installed.
-	if (mkdtemp(copy_folder) == nullptr) {
+	if (mkdtemp(copy_folder) == NULL) {
 		result = error_or(EIO);
 		goto out;
 	}
 	copy_folder_exists = true;
 	snprintf(copy_path, sizeof copy_path, "%s/%s", copy_folder, copy_name);
-	copy_fd = open(copy_path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+	copy_fd = open(copy_path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
 	if (copy_fd == -1) {
 		result = error_or(EIO);
 		goto out;
@@ -212,19 +208,19 @@ int do_update(const char *image_path, const unsigned char *signature, int32_t si
 	if (result != 0)
 		goto out;
 
-	if (mkdtemp(mount_point) == nullptr) {
+	if (mkdtemp(mount_point) == NULL) {
 		result = error_or(EIO);
 		goto out;
 	}
 	mount_point_exists = true;
 
 	attach_command = shell_command(hdiutil_attach_command_template, "\"%s\" \"%s\"", mount_point, copy_path);
-	if (attach_command == nullptr) {
+	if (attach_command == NULL) {
 		result = error_or(ENOMEM);
 		goto out;
 	}
 	attach_output = popen(attach_command, "r");
-	if (attach_output == nullptr) {
+	if (attach_output == NULL) {
 		result = error_or(ENXIO);
 		goto out;
 	}
@@ -232,7 +228,7 @@ int do_update(const char *image_path, const unsigned char *signature, int32_t si
 	if (result != 0)
 		goto out;
 	result = pclose(attach_output) == 0 ? 0 : EIO;
-	attach_output = nullptr;
+	attach_output = NULL;
 	if (result != 0)
 		goto out;
 	attached = true;
@@ -242,18 +238,18 @@ int do_update(const char *image_path, const unsigned char *signature, int32_t si
 		goto out;
 	}
 	package = choose_package(system_name.release);
-	if (package == nullptr) {
+	if (package == NULL) {
 		result = ENXIO;
 		goto out;
 	}
 
 	installer_command = shell_command("installer -pkg ", "\"%s/%s\" -target /\n", mount_point, package);
-	if (installer_command == nullptr || system(installer_command) != 0)
+	if (installer_command == NULL || system(installer_command) != 0)
 		result = ENXIO;
 
 out:
 	free(installer_command);
-	if (attach_output != nullptr)
+	if (attach_output != NULL)
 		pclose(attach_output);
 	if (attached)
 		detach_image(device);
@@ -277,31 +273,32 @@ out:
 int verify_update_image(const char *image_path, const unsigned char *signature,
 			int32_t signature_length, int copy_fd)
 {
-	BIO *key_source = nullptr;
-	RSA *key = nullptr;
-	FILE *image = nullptr;
-	unsigned char *buffer = nullptr;
+	BIO *key_source = NULL;
+	RSA *key = NULL;
+	FILE *image = NULL;
+	unsigned char *buffer = NULL;
 	SHA_CTX sha;
 	unsigned char digest[SHA_DIGEST_LENGTH];
 	int result;
 
-	key_source = BIO_new_mem_buf(public_key_pem, sizeof public_key_pem);
-	if (key_source == nullptr) {
+	// Older libcrypto takes the buffer as void *; it only reads it.
+	key_source = BIO_new_mem_buf(const_cast<char *>(public_key_pem), sizeof public_key_pem);
+	if (key_source == NULL) {
 		result = ENOMEM;
 		goto out;
 	}
-	key = PEM_read_bio_RSA_PUBKEY(key_source, nullptr, nullptr, nullptr);
-	if (key == nullptr) {
+	key = PEM_read_bio_RSA_PUBKEY(key_source, NULL, NULL, NULL);
+	if (key == NULL) {
 		result = EIO;
 		goto out;
 	}
 	image = fopen(image_path, "rb");
-	if (image == nullptr) {
+	if (image == NULL) {
 		result = error_or(EIO);
 		goto out;
 	}
 	buffer = static_cast<unsigned char *>(malloc(read_buffer_size));
-	if (buffer == nullptr) {
+	if (buffer == NULL) {
 		result = error_or(EIO);
 		goto out;
 	}
@@ -320,7 +317,7 @@ int verify_update_image(const char *image_path, const unsigned char *signature,
 
 out:
 	free(buffer);
-	if (image != nullptr)
+	if (image != NULL)
 		fclose(image);
 	RSA_free(key);
 	BIO_free(key_source);
@@ -382,7 +379,7 @@ int check_signature(const unsigned char *digest, const unsigned char *signature,
 		    int32_t signature_length, RSA *key)
 {
 	unsigned char *copy = static_cast<unsigned char *>(malloc(size_t(signature_length)));
-	if (copy == nullptr)
+	if (copy == NULL)
 		return EIO;
 	memcpy(copy, signature, size_t(signature_length));
 	int valid = RSA_verify(NID_sha1, digest, SHA_DIGEST_LENGTH, copy, unsigned(signature_length), key);
@@ -402,7 +399,7 @@ int read_device_name(FILE *attach_output, char *device)
 	char line[line_size];
 	bool found = false;
 
-	while (fgets(line, sizeof line, attach_output) != nullptr) {
+	while (fgets(line, sizeof line, attach_output) != NULL) {
 		if (!found && strncmp(line, search_prefix, strlen(search_prefix)) == 0) {
 			memcpy(device, line, strlen(line) + 1);
 			found = true;
@@ -419,7 +416,7 @@ int read_device_name(FILE *attach_output, char *device)
  * 12.5 on, Bundle before it.  Major and minor are the digits before and
  * after the first '.'; a second '.' ends the release, and a number too
  * large for an int counts as the largest int.  Any other character before
- * the second '.' makes it a release this program cannot judge: nullptr.
+ * the second '.' makes it a release this program cannot judge: NULL.
  */
 const char *choose_package(const char *release)
 {
@@ -435,7 +432,7 @@ const char *choose_package(const char *release)
 			int &number = numbers[which];
 			number = number > (INT_MAX - digit) / 10 ? INT_MAX : number * 10 + digit;
 		} else {
-			return nullptr;
+			return NULL;
 		}
 	}
 
@@ -445,21 +442,21 @@ const char *choose_package(const char *release)
 
 /*
  * A command line for /bin/sh in a new string: command, then arguments,
- * a format whose two %s fields take first and second (nullptr: empty)
+ * a format whose two %s fields take first and second (NULL: empty)
  * quoted by shell_quoted.
  */
 char *shell_command(const char *command, const char *arguments, const char *first, const char *second)
 {
 	char *quoted_first = shell_quoted(first);
-	char *quoted_second = shell_quoted(second != nullptr ? second : "");
-	char *line = nullptr;
+	char *quoted_second = shell_quoted(second != NULL ? second : "");
+	char *line = NULL;
 
-	if (quoted_first != nullptr && quoted_second != nullptr) {
+	if (quoted_first != NULL && quoted_second != NULL) {
 		size_t command_length = strlen(command);
-		int arguments_length = snprintf(nullptr, 0, arguments, quoted_first, quoted_second);
+		int arguments_length = snprintf(NULL, 0, arguments, quoted_first, quoted_second);
 		if (arguments_length >= 0)
 			line = static_cast<char *>(malloc(command_length + size_t(arguments_length) + 1));
-		if (line != nullptr) {
+		if (line != NULL) {
 			memcpy(line, command, command_length);
 			snprintf(line + command_length, size_t(arguments_length) + 1, arguments, quoted_first,
 				 quoted_second);
@@ -478,11 +475,11 @@ char *shell_command(const char *command, const char *arguments, const char *firs
 char *shell_quoted(const char *text)
 {
 	char *quoted = static_cast<char *>(malloc(2 * strlen(text) + 1));
-	if (quoted == nullptr)
-		return nullptr;
+	if (quoted == NULL)
+		return NULL;
 	char *q = quoted;
 	for (const char *p = text; *p != '\0'; p++) {
-		if (strchr("$`\"\\", *p) != nullptr)
+		if (strchr("$`\"\\", *p) != NULL)
 			*q++ = '\\';
 		*q++ = *p;
 	}
@@ -493,10 +490,11 @@ char *shell_quoted(const char *text)
 // Whether the detach works changes nothing in the result.
 void detach_image(const char *device)
 {
-	char *command = shell_command("hdiutil detach ", "\"%s\"", device, nullptr);
-	if (command == nullptr)
+	char *command = shell_command("hdiutil detach ", "\"%s\"", device, NULL);
+	if (command == NULL)
 		return;
-	[[maybe_unused]] int status = system(command);
+	int status = system(command);
+	(void)status;
 	free(command);
 }
 
@@ -504,6 +502,27 @@ void detach_image(const char *device)
 int error_or(int fallback)
 {
 	return errno != 0 ? errno : fallback;
+}
+
+/*
+ * One line on standard error, written at once: the message, then the
+ * error's text and number.  err is the failed call's errno, taken before
+ * anything else runs.
+ */
+void report_error(int err, const char *format, ...)
+{
+	va_list args;
+	va_start(args, format);
+	const int length = vsnprintf(NULL, 0, format, args);
+	va_end(args);
+	char *message = length >= 0 ? static_cast<char *>(malloc(size_t(length) + 1)) : NULL;
+	if (message != NULL) {
+		va_start(args, format);
+		vsnprintf(message, size_t(length) + 1, format, args);
+		va_end(args);
+	}
+	fprintf(stderr, "%s: %s (%d)\n", message != NULL ? message : format, strerror(err), err);
+	free(message);
 }
 
 }  // namespace

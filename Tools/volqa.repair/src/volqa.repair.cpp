@@ -6,12 +6,17 @@
 
 namespace {
 
-constexpr FrontEnd repair_front_end = {
-	.fixed_option = "-r",
-	.forwards_empty_arguments = false,
-	// Each argument left out leaves a null slot after the terminator.
-	.vector_consistent = [](int j, int last_slot) { return j <= last_slot; },
-	.inconsistency_message = "ASSERTION FAILED: j(%d) > new_argv_size-1(%d)",
+// Each argument left out leaves a null slot after the terminator.
+bool leaves_room_for_the_terminator(int j, int last_slot)
+{
+	return j <= last_slot;
+}
+
+const FrontEnd repair_front_end = {
+	"-r",  // fixed_option
+	false,  // forwards_empty_arguments
+	leaves_room_for_the_terminator,  // vector_consistent
+	"ASSERTION FAILED: j(%d) > new_argv_size-1(%d)",  // inconsistency_message
 };
 
 }  // namespace

@@ -31,7 +31,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 static const char program_name[] = "ardova_ntfs_daemon";
 static const char pid_file_path[] = "/var/run/ardova_ntfs_daemon.pid";
@@ -47,14 +46,14 @@ static volatile sig_atomic_t sigusr1_received = 0;
 // private means.
 int start_instance(char *program);
 int unload(FILE *pid_stream);
-[[noreturn]] void run_instance();
+void run_instance() __attribute__((noreturn));
 void catch_sigterm(int sig);
 void catch_sigint(int sig);
 void catch_sigusr1(int sig);
 void sigterm_execute();
 void sigint_execute();
 void sigusr1_execute();
-[[noreturn]] void terminate_gracefully();
+void terminate_gracefully() __attribute__((noreturn));
 bool unmount_volqa_filesystems(bool use_diskarbitration, bool force_retry);
 bool is_volqa_volume(const struct statfs *fs);
 bool try_unmount(const struct statfs *fs, bool use_diskarbitration, bool force);
@@ -63,7 +62,7 @@ bool try_unmount_diskarbitration(const struct statfs *fs, bool force);
 void unmount_callback(DADiskRef disk, DADissenterRef dissenter, void *context);
 
 static int open_pid_file(int flags);
-static bool names_pid_file(int fd);
+static void request_signals(sigset_t *set);
 static int remove_pid_file(FILE *pid_stream);
 static bool is_daemon_instance(unsigned pid);
 static bool delete_own_pid_file();
@@ -77,11 +76,11 @@ int main(int argc, char *argv[])
 		return start_instance(argv[0]);
 	if (argc == 2 && strcmp(argv[1], "-u") == 0) {
 		info("Unloading all running instances of ardova_ntfs_daemon...");
-		return unload(nullptr);
+		return unload(NULL);
 	}
 	if (argc == 2 && strcmp(argv[1], "-s") == 0) {
 		info("Unloading all running instances of ardova_ntfs_daemon and unmounting...");
-		int result = unload(nullptr);
+		int result = unload(NULL);
 		unmount_volqa_filesystems(false, true);
 		return result == 0 ? 0 : result + 10;
 	}
@@ -101,7 +100,7 @@ int start_instance(char *program)
 	int fd = open_pid_file(O_RDWR | O_EXLOCK | O_NOFOLLOW);
 	if (fd >= 0) {
 		FILE *old_stream = fdopen(fd, "r+");
-		if (old_stream != nullptr) {
+		if (old_stream != NULL) {
 			info("Unloading existing instance of ardova_ntfs_daemon...");
 			unload(old_stream);
 			fclose(old_stream);
@@ -116,8 +115,8 @@ int start_instance(char *program)
 
 	// Locked from the moment it exists; fails when the old file stayed.
 	fd = open(pid_file_path, O_RDWR | O_EXLOCK | O_CREAT | O_EXCL, pid_file_mode);
-	FILE *pid_stream = fd >= 0 ? fdopen(fd, "w") : nullptr;
-	if (pid_stream == nullptr) {
+	FILE *pid_stream = fd >= 0 ? fdopen(fd, "w") : NULL;
+	if (pid_stream == NULL) {
 		if (fd >= 0) {
 			unlink(pid_file_path);
 			close(fd);
@@ -130,21 +129,18 @@ int start_instance(char *program)
 	// that one sent as soon as its id is recorded waits for the handlers
 	// instead of killing it.
 	sigset_t requests, saved_mask;
-	sigemptyset(&requests);
-	sigaddset(&requests, SIGTERM);
-	sigaddset(&requests, SIGINT);
-	sigaddset(&requests, SIGUSR1);
+	request_signals(&requests);
 	sigprocmask(SIG_BLOCK, &requests, &saved_mask);
 	pid_t pid = fork();
 	if (pid == 0) {
 		fclose(pid_stream);
 		char dash_f[] = "-f";
-		char *args[] = {program, dash_f, nullptr};
+		char *args[] = {program, dash_f, NULL};
 		execv(program, args);
 		return 0;
 	}
 	int fork_error = errno;
-	sigprocmask(SIG_SETMASK, &saved_mask, nullptr);
+	sigprocmask(SIG_SETMASK, &saved_mask, NULL);
 	if (pid < 0) {
 		error("Could not start the background instance: %d (%s)", fork_error, strerror(fork_error));
 		discard_new_pid_file(pid_stream);
@@ -155,7 +151,7 @@ int start_instance(char *program)
 		int err = errno;
 		error("Could not write %s: %d (%s)", pid_file_path, err, strerror(err));
 		kill(pid, SIGKILL);
-		waitpid(pid, nullptr, 0);
+		waitpid(pid, NULL, 0);
 		discard_new_pid_file(pid_stream);
 		return 2;
 	}
@@ -172,7 +168,7 @@ int start_instance(char *program)
 int unload(FILE *pid_stream)
 {
 	FILE *stream = pid_stream;
-	if (stream == nullptr) {
+	if (stream == NULL) {
 		int fd = open_pid_file(O_RDWR | O_EXLOCK | O_NOFOLLOW);
 		if (fd < 0 && errno != ENOENT) {
 			int err = errno;
@@ -181,8 +177,8 @@ int unload(FILE *pid_stream)
 		}
 		// fd stays open: it holds the lock until exit.
 		int stream_fd = fd >= 0 ? dup(fd) : -1;
-		stream = stream_fd >= 0 ? fdopen(stream_fd, "r+") : nullptr;
-		if (stream == nullptr) {
+		stream = stream_fd >= 0 ? fdopen(stream_fd, "r+") : NULL;
+		if (stream == NULL) {
 			if (stream_fd >= 0)
 				close(stream_fd);
 			error("Could not find any running instance.");
@@ -207,7 +203,7 @@ int unload(FILE *pid_stream)
 		result = remove_pid_file(stream);
 	}
 
-	if (pid_stream == nullptr)
+	if (pid_stream == NULL)
 		fclose(stream);
 	return result;
 }
@@ -224,10 +220,7 @@ void run_instance()
 	signal(SIGUSR1, catch_sigusr1);
 
 	sigset_t requests, waiting_mask;
-	sigemptyset(&requests);
-	sigaddset(&requests, SIGTERM);
-	sigaddset(&requests, SIGINT);
-	sigaddset(&requests, SIGUSR1);
+	request_signals(&requests);
 	sigprocmask(SIG_BLOCK, &requests, &waiting_mask);
 	sigdelset(&waiting_mask, SIGTERM);
 	sigdelset(&waiting_mask, SIGINT);
@@ -302,7 +295,7 @@ bool unmount_volqa_filesystems(bool use_diskarbitration, bool force_retry)
 	bool all_unmounted = true;
 	// The pass needs the names only; MNT_WAIT would ask every volume for
 	// fresh figures, and a hung one would stall the pass.
-	struct statfs *mounts = nullptr;
+	struct statfs *mounts = NULL;
 	int count = getmntinfo(&mounts, MNT_NOWAIT);
 	for (int i = 0; i < count; i++) {
 		const struct statfs *fs = &mounts[i];
@@ -345,14 +338,14 @@ bool try_unmount_diskarbitration(const struct statfs *fs, bool force)
 	int unmount_status = -1;  // -1: no answer, 0: refused, 1: unmounted
 
 	DASessionRef session = DASessionCreate(kCFAllocatorDefault);
-	if (session == nullptr) {
+	if (session == NULL) {
 		error("Error while creating Disk Arbitration session.");
 		return false;
 	}
 	CFRunLoopRef run_loop = CFRunLoopGetCurrent();
 	DASessionScheduleWithRunLoop(session, run_loop, kCFRunLoopDefaultMode);
 	DADiskRef disk = DADiskCreateFromBSDName(kCFAllocatorDefault, session, fs->f_mntfromname);
-	if (disk == nullptr) {
+	if (disk == NULL) {
 		error("Error while creating disk from BSD name.");
 	} else {
 		DADiskUnmount(disk, force ? kDADiskUnmountOptionForce : kDADiskUnmountOptionDefault, unmount_callback,
@@ -363,7 +356,7 @@ bool try_unmount_diskarbitration(const struct statfs *fs, bool force)
 	// No late answer may reach the cell once this frame is gone.
 	DASessionUnscheduleFromRunLoop(session, run_loop, kCFRunLoopDefaultMode);
 	CFRelease(session);
-	if (disk == nullptr)
+	if (disk == NULL)
 		return false;
 
 	switch (unmount_status) {
@@ -382,29 +375,42 @@ bool try_unmount_diskarbitration(const struct statfs *fs, bool force)
 
 void unmount_callback(DADiskRef, DADissenterRef dissenter, void *context)
 {
-	*static_cast<int *>(context) = dissenter == nullptr ? 1 : 0;
+	*static_cast<int *>(context) = dissenter == NULL ? 1 : 0;
 	CFRunLoopStop(CFRunLoopGetCurrent());
 }
 
 /*
  * Opens the pid file with its lock.  A file deleted or replaced while this
- * process waited for the lock is not the record any more: look again.
+ * process waited for the lock is not the record any more: look again.  Any
+ * other failure to compare them is an error, never a reason to retry.
  */
 static int open_pid_file(int flags)
 {
 	for (;;) {
 		int fd = open(pid_file_path, flags);
-		if (fd < 0 || names_pid_file(fd))
-			return fd;
+		if (fd < 0)
+			return -1;
+		struct stat held, named;
+		if (fstat(fd, &held) == 0 && lstat(pid_file_path, &named) == 0) {
+			if (held.st_dev == named.st_dev && held.st_ino == named.st_ino)
+				return fd;
+		} else if (errno != ENOENT) {
+			int err = errno;
+			close(fd);
+			errno = err;
+			return -1;
+		}
 		close(fd);
 	}
 }
 
-static bool names_pid_file(int fd)
+// The signals that ask the instance to do something.
+static void request_signals(sigset_t *set)
 {
-	struct stat held, named;
-	return fstat(fd, &held) == 0 && lstat(pid_file_path, &named) == 0 && held.st_dev == named.st_dev &&
-	       held.st_ino == named.st_ino;
+	sigemptyset(set);
+	sigaddset(set, SIGTERM);
+	sigaddset(set, SIGINT);
+	sigaddset(set, SIGUSR1);
 }
 
 // Empties and deletes the locked pid file of the stream.
@@ -439,7 +445,7 @@ static bool is_daemon_instance(unsigned pid)
 	if (proc_pidpath(int(pid), path, sizeof path) <= 0)
 		return false;
 	const char *slash = strrchr(path, '/');
-	return strcmp(slash != nullptr ? slash + 1 : path, program_name) == 0;
+	return strcmp(slash != NULL ? slash + 1 : path, program_name) == 0;
 }
 
 /*
@@ -452,7 +458,7 @@ static bool delete_own_pid_file()
 	if (fd < 0)
 		return false;
 	FILE *stream = fdopen(fd, "r");
-	if (stream == nullptr) {
+	if (stream == NULL) {
 		close(fd);
 		return false;
 	}
@@ -470,19 +476,20 @@ static void discard_new_pid_file(FILE *pid_stream)
 	fclose(pid_stream);
 }
 
+// One write per line, so that lines of concurrent runs never mix.  The
+// longest message holds one mount point of at most MAXPATHLEN bytes.
 static void write_line(FILE *stream, const char *prefix, const char *format, va_list ap)
 {
-	va_list copy;
-	va_copy(copy, ap);
-	int length = vsnprintf(nullptr, 0, format, copy);
-	va_end(copy);
-	// One write per line, so that lines of concurrent runs never mix.
-	std::string line = prefix;
-	size_t start = line.size();
-	line.resize(start + size_t(length > 0 ? length : 0) + 1);
-	vsnprintf(line.data() + start, line.size() - start, format, ap);
-	line.back() = '\n';
-	fputs(line.c_str(), stream);
+	char line[2 * MAXPATHLEN];
+	size_t length = strlen(prefix);
+	memcpy(line, prefix, length);
+	int added = vsnprintf(line + length, sizeof line - length, format, ap);
+	length += added > 0 ? size_t(added) : 0;
+	if (length > sizeof line - 2)
+		length = sizeof line - 2;
+	line[length++] = '\n';
+	line[length] = '\0';
+	fputs(line, stream);
 	fflush(stream);
 }
 
