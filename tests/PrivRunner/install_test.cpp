@@ -84,6 +84,36 @@ TEST_F(Installed, FramingErrorReachesTheClient)
 	EXPECT_EQ(out, "Unrecognized line: \"bogus\n\"\nok=0 pid=1/1 child=0/0 error=0/0 exit=0/0\n");
 }
 
+// The example client, built from its installed source with pkg-config and
+// with its CMakeLists.txt, runs a utility through the installed runner and
+// gives back what the utility did as its own.
+TEST_F(Installed, ExampleClientPassesOnWhatTheUtilityDid)
+{
+	REQUIRE_SANDBOX();
+	sandbox::write_file(*work / "utility", R"(#!/bin/sh
+printf '[%s]' "$@"; echo
+read -r line; echo "read $line" >&2
+printf 'no newline'
+exit 7
+)", 0755);
+	sandbox::Sandbox box;
+	box.ro_binds = {{work->path(), work->path()}};
+	box.input = "typed\n";
+	for (const char *client : {"privrun_pkgconfig", "privrun_cmake"}) {
+		sandbox::Result r = box.run({*work / client, *work / "utility", "a b", ""});
+		EXPECT_EQ(r.out, "[a b][]\nno newline") << client << "\n" << r;
+		EXPECT_EQ(r.err, "read typed\n") << client;
+		EXPECT_EQ(r.status, 7) << client;
+
+		// A runner without the right to become the super-user.
+		r = box.run(sandbox::as_user(65534, 65534, {*work / client, *work / "utility"}));
+		EXPECT_EQ(r.out, "") << client;
+		EXPECT_EQ(r.err, "privrun: PrivRunner failed with error 2: it could not set its user id to 0\n")
+			<< client;
+		EXPECT_EQ(r.status, 125) << client;
+	}
+}
+
 TEST_F(Installed, LayoutAndModes)
 {
 	const std::filesystem::path prefix = work->path() + "/prefix";

@@ -115,6 +115,16 @@ struct Pipe {
 	}
 };
 
+// Replaces this process with cmd; returns only when that fails.
+void exec_command(const std::vector<std::string> &cmd)
+{
+	std::vector<char *> args;
+	for (const std::string &s : cmd)
+		args.push_back(const_cast<char *>(s.c_str()));
+	args.push_back(nullptr);
+	execvp(args[0], args.data());
+}
+
 [[noreturn]] void exec_child(const std::vector<std::string> &cmd, Pipe &in, Pipe &out, Pipe &err,
 			     bool has_input)
 {
@@ -124,11 +134,7 @@ struct Pipe {
 	dup2(err.fd[1], 2);
 	for (int fd = 3; fd < 1024; fd++)
 		close(fd);
-	std::vector<char *> args;
-	for (const std::string &s : cmd)
-		args.push_back(const_cast<char *>(s.c_str()));
-	args.push_back(nullptr);
-	execvp(args[0], args.data());
+	exec_command(cmd);
 	dprintf(2, "sandbox: cannot run bwrap: %s\n", strerror(errno));
 	_exit(127);
 }
@@ -210,6 +216,11 @@ Result Sandbox::run(const std::vector<std::string> &argv) const
 	else if (WIFSIGNALED(wstatus))
 		r.status = 128 + WTERMSIG(wstatus);
 	return r;
+}
+
+void Sandbox::exec(const std::vector<std::string> &argv) const
+{
+	exec_command(bwrap_command(*this, argv));
 }
 
 Result Sandbox::sh(const std::string &script) const

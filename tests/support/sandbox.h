@@ -49,6 +49,11 @@ struct Sandbox {
 	Result run(const std::vector<std::string> &argv) const;
 	// Runs a /bin/sh script with /sandbox/support/lib.sh already sourced.
 	Result sh(const std::string &script) const;
+	// Replaces this process with the sandbox running argv, on this
+	// process's own standard streams, so that an interactive shell can run
+	// there; the timeout does not apply.  Returns only when bwrap cannot be
+	// started, with errno set.
+	void exec(const std::vector<std::string> &argv) const;
 };
 
 // The argument vector prefixed so that it runs as the given user and group,
