@@ -291,6 +291,76 @@ TEST_P(BothFrontEnds, LinkAtTheLogPathIsNotFollowed)
 	EXPECT_FALSE(exists(tmp / "planted"));
 }
 
+TEST_P(BothFrontEnds, LogPathThatIsNotAPlainFileIsRefused)
+{
+	// A hard link to another file, planted where the log belongs, with a
+	// line feed in an argument that would forge a line of its own; then a
+	// FIFO that no one reads, whose open must not wait, and one that
+	// someone reads, which must get nothing.
+	sandbox::write_file(tmp / "victim", "precious\n", 0644);
+	ASSERT_EQ(link((tmp / "victim").c_str(), (logs / kLogName).c_str()), 0);
+	box.timeout = std::chrono::seconds(60);
+	Result r = run("log=/Library/Logs/" + kLogName + "\n" +
+		       name() + " 'x\ninjected line'; echo \" status $?\"\n"
+		       "rm $log && mkfifo $log\n" +
+		       name() + " x; echo \" status $?\"\n"
+		       "exec 3<>$log\n" +
+		       name() + " x; echo \" status $?\"\n"
+		       "echo end >&3; read -r first <&3; echo \"read from the FIFO: $first\"\n");
+	EXPECT_FALSE(r.timed_out);
+	EXPECT_EQ(r.out, "Could not open log file! 31 (Too many links) status 91\n"
+			 "Could not open log file! 22 (Invalid argument) status 91\n"
+			 "Could not open log file! 22 (Invalid argument) status 91\n"
+			 "read from the FIFO: end\n");
+	EXPECT_EQ(r.err, "");
+	EXPECT_EQ(sandbox::read_file(tmp / "victim"), "precious\n");
+}
+
+TEST_P(BothFrontEnds, EachLineIsOneWriteHoweverLong)
+{
+	// Four runs at once, each with an argument of 100000 bytes: every line
+	// reaches the log and standard error in a single write, so that no run
+	// splits the lines of another.
+	Result r = run(R"(
+		for n in 1 2 3 4; do
+			arg=$(head -c 100000 /dev/zero | tr '\0' $n)
+			ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" \
+				strace -o /tmp/trace.$n -e trace=write,writev )" + name() + R"( -v "$arg" 2>/tmp/err.$n &
+		done
+		wait
+		for n in 1 2 3 4; do grep -cE '^writev?\(' /tmp/trace.$n; done
+	)");
+	// Eight lines, each written to the log and to standard error.
+	EXPECT_EQ(r.out, "16\n16\n16\n16\n") << r;
+	std::multiset<std::string> expected, got;
+	for (char n = '1'; n <= '4'; n++) {
+		const std::string report = missing_utility_report(
+			{kUtility, option(), "-v", std::string(100000, n), "NULL"});
+		EXPECT_EQ(sandbox::read_file(tmp / ("err." + std::string(1, n))), report);
+		std::istringstream lines(report);
+		for (std::string line; std::getline(lines, line);)
+			expected.insert(line);
+	}
+	std::istringstream lines(log());
+	for (std::string line; std::getline(lines, line);)
+		got.insert(line);
+	EXPECT_TRUE(got == expected) << "the log's lines differ from the four reports";
+}
+
+TEST_P(BothFrontEnds, ClosedStandardDescriptorsAreOpenedOnDevNull)
+{
+	// The utility never starts with 0, 1 or 2 closed, where it would take
+	// the first file it opens for its output.  Without /dev/null to put
+	// there, the run ends with that open's error number and nothing else.
+	Result r = run(kInstallUtility + "STANDIN_FDS=1 " + name() + " a <&- >&- 2>&-; echo \"status $?\"\n" +
+		       "mount -t tmpfs tmpfs /dev\n" + name() + " b 2>&-; echo \"status $?\"\n");
+	EXPECT_EQ(r.out, "status 0\nstatus 2\n");
+	EXPECT_EQ(r.err, "");
+	EXPECT_EQ(report(), "argv[0]=" + kUtility + "\nargv[1]=" + option() + "\nargv[2]=a\n"
+			    "uid=0 0 0\ngid=0 0 0\nfd0=/dev/null\nfd1=/dev/null\nfd2=/dev/null\n");
+	EXPECT_FALSE(log_exists());
+}
+
 TEST_P(BothFrontEnds, LogIsCreatedReadableByAllAndWritableByItsOwner)
 {
 	// Even a caller that masks nothing gets a log that only root may write.

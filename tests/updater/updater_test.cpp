@@ -41,6 +41,12 @@ flip() {
 	_byte=$(od -An -tu1 -j"$2" -N1 "$1" | tr -d ' ')
 	printf "$(printf '\\%03o' $((_byte ^ 1)))" | dd of="$1" bs=1 seek="$2" conv=notrunc 2>/dev/null
 }
+# traced STRACE-ARGUMENTS... PROGRAM...: runs PROGRAM under strace, whose
+# tracing a sanitized build's leak checker cannot work under.
+traced() {
+	ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" strace "$@"
+	echo "status $?"
+}
 calls() { cat /stub/calls 2>/dev/null; rm -f /stub/calls; }
 left() { printf 'left in /tmp:'; ls -A /tmp | sed 's/^/ /' | tr -d '\n'; echo; }
 )sh";
@@ -52,10 +58,12 @@ std::string normalized(const std::string &text)
 	return std::regex_replace(text, random_name, "$1XXXXXX");
 }
 
+// The copy is a file of its own in /tmp, whose sticky bit keeps others from
+// replacing it.
 const std::string attach =
 	"hdiutil [attach] [-mountpoint] [/tmp/ardova_updater.XXXXXX] "
-	"[/tmp/ardova_updater_image.XXXXXX/update.dmg]\n"
-	"hdiutil: image 600 root, in 700 root\n";
+	"[/tmp/ardova_updater_image.XXXXXX.dmg]\n"
+	"hdiutil: image 600 root, in 1777 root\n";
 std::string install(const std::string &build, const std::string &content)
 {
 	return "installer [-pkg] [/tmp/ardova_updater.XXXXXX/.packages/" + build +
@@ -65,6 +73,7 @@ std::string install(const std::string &build, const std::string &content)
 const std::string detach = "hdiutil [detach] [/dev/disk4]\n";
 
 const std::string invalid = "Error while performing update: Input/output error (5)\n";
+const std::string interrupted = "Error while performing update: Interrupted system call (4)\n";
 const std::string usage = "usage: ArdovaUpdater <dmg filename> <signature filename>\n";
 
 class Updater : public testing::Test {
@@ -463,6 +472,130 @@ TEST_F(Updater, ImageThatDoesNotFitInTmpLeavesNothingBehind)
 	EXPECT_EQ(r.err, "Error while performing update: No space left on device (28)\n");
 	EXPECT_EQ(r.out, "status 1\nleft in /tmp:\n");
 	EXPECT_EQ(r.status, 0) << r;
+}
+
+TEST_F(Updater, ImageThatIsNotARegularFileIsRefusedAtOnce)
+{
+	// Devices that never end, and a FIFO that no one writes, whose open
+	// would wait: none of them may hold the run up.
+	box.timeout = std::chrono::seconds(60);
+	Result r = sh(R"sh(
+		make_image /data/image.dmg v1 && sign /data/image.dmg
+		mkfifo /data/fifo.dmg
+		mkdir /data/folder.dmg
+		for image in /dev/zero /dev/urandom /data/fifo.dmg /data/folder.dmg; do
+			update $image /data/image.dmg.sig
+		done
+		calls; left
+	)sh");
+	EXPECT_FALSE(r.timed_out);
+	EXPECT_EQ(r.err, "Error while performing update: Invalid argument (22)\n"
+			 "Error while performing update: Invalid argument (22)\n"
+			 "Error while performing update: Illegal seek (29)\n"
+			 "Error while performing update: Is a directory (21)\n");
+	EXPECT_EQ(r.out, "status 1\nstatus 1\nstatus 1\nstatus 1\nleft in /tmp:\n");
+	EXPECT_EQ(r.status, 0) << r;
+}
+
+TEST_F(Updater, BadSignatureIsReportedWhateverTheSpaceInTmp)
+{
+	// The copy cannot be written whole, yet the verdict on the signature
+	// comes first; and no folder is made before it.
+	Result r = sh(R"sh(
+		head -c 1048576 /dev/urandom >/data/image.dmg
+		head -c 1048576 /dev/urandom >/data/other.dmg && sign /data/other.dmg
+		mount -t tmpfs -o size=256k tmpfs /tmp
+		traced -f -o /data/trace -e trace=mkdir,mkdirat ArdovaUpdater-testkey /data/image.dmg /data/other.dmg.sig
+		grep -c mkdir /data/trace
+		calls; left
+	)sh");
+	EXPECT_EQ(r.err, invalid);
+	EXPECT_EQ(r.out, "status 1\n0\nleft in /tmp:\n");
+	EXPECT_EQ(r.status, 0) << r;
+}
+
+TEST_F(Updater, CallerThatIgnoresChildSignalsChangesNothing)
+{
+	// The setting passes to the program: the kernel would reap the
+	// commands before the program could learn how they ended.
+	Result r = sh(R"sh(
+		make_image /data/image.dmg v1 && sign /data/image.dmg
+		python3 -c 'import os, signal, sys
+signal.signal(signal.SIGCHLD, signal.SIG_IGN)
+os.execvp(sys.argv[1], sys.argv[1:])' ArdovaUpdater-testkey /data/image.dmg /data/image.dmg.sig
+		echo "status $?"
+		calls; left
+	)sh");
+	EXPECT_EQ(r.err, "");
+	EXPECT_EQ(r.out, "status 0\n" + attach + install("Bundle", "bundle v1") + detach + "left in /tmp:\n");
+	EXPECT_EQ(r.status, 0) << r;
+}
+
+TEST_F(Updater, CommandsNeverStartWithoutStandardDescriptors)
+{
+	sandbox::write_file(stub / "record-fds", "");
+	Result r = sh(R"sh(
+		make_image /data/image.dmg v1 && sign /data/image.dmg
+		ArdovaUpdater-testkey /data/image.dmg /data/image.dmg.sig <&- >&- 2>&-
+		echo "status $?"
+		calls | grep descriptors; left
+	)sh");
+	EXPECT_EQ(r.err, "");
+	EXPECT_EQ(r.out, "status 0\n"
+			 "hdiutil: descriptors /dev/null pipe /dev/null\n"
+			 "installer: descriptors /dev/null /dev/null /dev/null\n"
+			 "hdiutil: descriptors /dev/null /dev/null /dev/null\n"
+			 "left in /tmp:\n");
+	EXPECT_EQ(r.status, 0) << r;
+}
+
+TEST_F(Updater, SignalsStopTheRunAndLeaveNothingBehind)
+{
+	// Each signal while the image is read: strace sends it as the third
+	// piece is written to the copy.
+	Result hashing = sh(R"sh(
+		head -c 1048576 /dev/urandom >/data/image.dmg && sign /data/image.dmg
+		for signal in INT TERM HUP; do
+			traced -o /dev/null -e trace=write -e inject=write:signal=SIG$signal:when=3 \
+				ArdovaUpdater-testkey /data/image.dmg /data/image.dmg.sig
+		done
+		calls; left
+	)sh");
+	// The shell says which signal ended a command, unless it was SIGINT.
+	EXPECT_EQ(hashing.err, interrupted + interrupted + "Terminated\n" + interrupted + "Hangup\n");
+	EXPECT_EQ(hashing.out, "status 130\nstatus 143\nstatus 129\nleft in /tmp:\n");
+	EXPECT_EQ(hashing.status, 0) << hashing;
+
+	// While hdiutil attaches, and while installer runs: each command is
+	// waited for and what it attached detached.  A package that was
+	// installed needs no message.  A Ctrl-C reaches the whole process
+	// group; a signal that the caller ignores (nohup) stays ignored.
+	Result commands = sh(R"sh(
+		make_image /data/image.dmg v1 && sign /data/image.dmg
+		echo "updater TERM" >/stub/attach-signal
+		update /data/image.dmg /data/image.dmg.sig
+		calls; left
+		rm /stub/attach-signal
+		for signal in TERM HUP; do
+			echo "updater $signal" >/stub/installer-signal
+			update /data/image.dmg /data/image.dmg.sig
+			calls; left
+		done
+		echo "group INT" >/stub/installer-signal
+		setsid ArdovaUpdater-testkey /data/image.dmg /data/image.dmg.sig
+		echo "status $?"
+		calls; left
+		echo "updater HUP" >/stub/installer-signal
+		nohup ArdovaUpdater-testkey /data/image.dmg /data/image.dmg.sig
+		echo "status $?"
+		calls; left
+	)sh");
+	const std::string installed = attach + install("Bundle", "bundle v1") + detach + "left in /tmp:\n";
+	EXPECT_EQ(commands.err, interrupted + "Terminated\nTerminated\nHangup\n" + interrupted);
+	EXPECT_EQ(commands.out, "status 143\n" + attach + detach + "left in /tmp:\n" +
+					"status 143\n" + installed + "status 129\n" + installed +
+					"status 130\n" + installed + "status 0\n" + installed);
+	EXPECT_EQ(commands.status, 0) << commands;
 }
 
 }  // namespace

@@ -174,10 +174,12 @@ protected:
 	}
 	void TearDown() override { munmap(page, 4096); }
 
-	int verify()
+	int verify(const std::string &copy = "")
 	{
-		int copy_fd = open((dir / "copy").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-		int result = verify_update_image(image().c_str(), static_cast<unsigned char *>(page), 512, copy_fd);
+		int copy_fd = open((copy.empty() ? dir / "copy" : copy).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+		copy_error = 0;
+		int result = verify_update_image(image().c_str(), static_cast<unsigned char *>(page), 512, copy_fd,
+						 &copy_error);
 		close(copy_fd);
 		return result;
 	}
@@ -185,6 +187,7 @@ protected:
 
 	TempDir dir;
 	void *page = MAP_FAILED;
+	int copy_error = 0;
 };
 
 TEST_F(UpdaterVerify, SignatureIsNeverWrittenAndTheCopyIsTheImage)
@@ -200,6 +203,37 @@ TEST_F(UpdaterVerify, ImageWithoutAFilePositionGivesTheErrorNumber)
 	int writer = open(image().c_str(), O_RDWR);  // so that opening it to read does not wait
 	EXPECT_EQ(verify(), ESPIPE);
 	close(writer);
+}
+
+TEST_F(UpdaterVerify, CopyThatCannotBeWrittenLeavesTheVerdictToTheSignature)
+{
+	// The whole image is still digested: the signature decides first.
+	EXPECT_EQ(verify("/dev/full"), 0);
+	EXPECT_EQ(copy_error, ENOSPC);
+	sandbox::write_file(image(), sandbox::read_file(image()) + "x");
+	EXPECT_EQ(verify("/dev/full"), EIO);
+	EXPECT_EQ(copy_error, ENOSPC);
+	EXPECT_EQ(verify(), EIO);
+	EXPECT_EQ(copy_error, 0);
+}
+
+TEST(UpdaterDigest, ReadThatDoesNotAdvanceEndsTheDigest)
+{
+	// Every read of /dev/zero succeeds and its position stays 0.
+	EXPECT_EXIT(
+		{
+			alarm(30);
+			FILE *zero = fopen("/dev/zero", "rb");
+			unsigned char *buffer = static_cast<unsigned char *>(malloc(read_buffer_size));
+			SHA_CTX sha;
+			SHA1_Init(&sha);
+			int copy_error = 0;
+			int result = digest_and_copy(zero, buffer, &sha, -1, &copy_error);
+			free(buffer);
+			fclose(zero);
+			exit(result);
+		},
+		testing::ExitedWithCode(EIO), "");
 }
 
 TEST(UpdaterEntry, EmptyArgumentVectorIsAUsageError)

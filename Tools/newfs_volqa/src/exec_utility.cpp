@@ -5,13 +5,19 @@
  *
  * A successful start leaves no trace.  Every failure line is appended to
  * the log, which is opened for that one line only, and then copied to
- * standard error.
+ * standard error, each with a single write.
  */
 #include "exec_utility.h"
 
+#include <sys/types.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -25,6 +31,10 @@ namespace {
 const char utility_path[] = "/Library/Filesystems/fusefs_ardntfs.fs/Contents/Resources/fusefs_ardntfs.util";
 const char log_path[] = "/Library/Logs/newfs_fusefs_ardntfs.log";
 const int log_unavailable_status = 91;
+// Room for every line but those that carry a caller's argument.
+const size_t short_line_size = 1024;
+// A line is written from at most this many pieces.
+const int max_line_pieces = 3;
 
 // The utility's path and the fixed option come before the caller's arguments.
 const int extra_args = 2;
@@ -33,16 +43,22 @@ const int extra_args = 2;
 // the utility or ends.
 char **new_argv;
 
+void open_standard_descriptors();
 bool complete_superuser_identity();
 void remove_unsafe_environment();
 bool is_unsafe_variable(const char *entry);
 void report_failed_exec(int err, int new_argv_size);
 void log_line(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void log_argument_line(int k, const char *argument);
+void append_line(struct iovec *pieces, int count);
+int open_log();
+void write_whole(int fd, struct iovec *pieces, int count);
 
 }  // namespace
 
 int exec_utility(const FrontEnd &front_end, int argc, char *argv[])
 {
+	open_standard_descriptors();
 	const bool borrowed_rights = complete_superuser_identity();
 
 	const int new_argv_size = (argc - 1) + extra_args + 1;
@@ -77,6 +93,22 @@ int exec_utility(const FrontEnd &front_end, int argc, char *argv[])
 }
 
 namespace {
+
+// A descriptor 0, 1 or 2 that the caller left closed would be taken by the
+// log, whose lines would then be copied into itself, and the utility would
+// start without it.  /dev/null stands in for each one; where even that
+// cannot be opened the run ends at once, with that error number as its
+// status and no output, since no output could go anywhere safe.
+void open_standard_descriptors()
+{
+	for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++) {
+		if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+			continue;
+		// open() takes the lowest free descriptor: this very one.
+		if (open("/dev/null", O_RDWR | O_NOCTTY) == -1)
+			exit(errno);
+	}
+}
 
 // A front end started with an effective user id of 0 takes the super-user
 // identity whole, so that the utility runs with every user and group id 0.
@@ -141,37 +173,132 @@ void report_failed_exec(int err, int new_argv_size)
 		if (new_argv[k] == NULL)
 			log_line("  new_argv[%d] = NULL", k);
 		else
-			log_line("  new_argv[%d] = \"%s\"", k, new_argv[k]);
+			log_argument_line(k, new_argv[k]);
 	}
 }
 
-// Appends one line to the log, then copies it to standard error.  When the
-// log cannot be opened the line goes nowhere and the run ends.
+// Logs one line of a short format.  None of the formats carries a caller's
+// argument, so each line fits the buffer whole.
 void log_line(const char *format, ...)
 {
-	// The super-user appends here, in a folder others may write: a link
-	// planted at the log path must not lead the line into another file.
-	const int fd = open(log_path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW, 0644);
-	FILE *log = fd >= 0 ? fdopen(fd, "a") : NULL;
-	if (log == NULL) {
+	char line[short_line_size];
+	va_list args;
+	va_start(args, format);
+	const int length = vsnprintf(line, sizeof line, format, args);
+	va_end(args);
+
+	struct iovec pieces[2];
+	pieces[0].iov_base = line;
+	pieces[0].iov_len = length < 0 ? 0 : std::min(size_t(length), sizeof line - 1);
+	pieces[1].iov_base = const_cast<char *>("\n");
+	pieces[1].iov_len = 1;
+	append_line(pieces, 2);
+}
+
+// Logs "  new_argv[%d] = \"%s\"" for slot k.  The argument may be as long
+// as the system lets a command line be: it is written where it lies, between
+// the formatted head and the closing quote, in the line's one write.
+void log_argument_line(int k, const char *argument)
+{
+	char head[short_line_size];
+	const int length = snprintf(head, sizeof head, "  new_argv[%d] = \"", k);
+
+	struct iovec pieces[max_line_pieces];
+	pieces[0].iov_base = head;
+	pieces[0].iov_len = length < 0 ? 0 : size_t(length);
+	pieces[1].iov_base = const_cast<char *>(argument);
+	pieces[1].iov_len = strlen(argument);
+	pieces[2].iov_base = const_cast<char *>("\"\n");
+	pieces[2].iov_len = 2;
+	append_line(pieces, 3);
+}
+
+// Appends one line, given in pieces, to the log, then copies it to standard
+// error: one write each, so that runs appending at once never split each
+// other's lines.  When the log cannot be opened the line goes nowhere and
+// the run ends.
+void append_line(struct iovec *pieces, int count)
+{
+	const int log = open_log();
+	if (log == -1) {
 		const int err = errno;
-		if (fd >= 0)
-			close(fd);
 		printf("Could not open log file! %d (%s)", err, strerror(err));
 		exit(log_unavailable_status);
 	}
+	// write_whole moves through the pieces; the copy to standard error
+	// starts from the whole line again.
+	struct iovec copy[max_line_pieces];
+	for (int i = 0; i < count; i++)
+		copy[i] = pieces[i];
+	write_whole(log, pieces, count);
+	close(log);
+	write_whole(STDERR_FILENO, copy, count);
+}
 
-	va_list args;
-	va_start(args, format);
-	vfprintf(log, format, args);
-	va_end(args);
-	fputc('\n', log);
-	fclose(log);
+// The super-user appends here, in a folder others may write.  Only a regular
+// file with no other name is written: a symbolic link (O_NOFOLLOW), a hard
+// link or anything else planted at the log path could lead the line into
+// another file or stop the run.  Nothing here waits: a FIFO is opened
+// without blocking, and refused like any file that is not regular.  Returns
+// the descriptor, or -1 with errno telling why not.
+int open_log()
+{
+	const int fd = open(log_path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0644);
+	if (fd == -1) {
+		// ENXIO: a FIFO that no one reads, refused as one that is read.
+		if (errno == ENXIO)
+			errno = EINVAL;
+		return -1;
+	}
+	struct stat st;
+	int err = 0;
+	if (fstat(fd, &st) != 0)
+		err = errno;
+	else if (!S_ISREG(st.st_mode))
+		err = EINVAL;
+	else if (st.st_nlink > 1)
+		err = EMLINK;
+	else if (st.st_nlink == 0)
+		err = ENOENT;  // removed while it was being opened
+	if (err != 0) {
+		close(fd);
+		errno = err;
+		return -1;
+	}
+	return fd;
+}
 
-	va_start(args, format);
-	vfprintf(stderr, format, args);
-	va_end(args);
-	fputc('\n', stderr);
+// Writes the pieces with one call; only a short write, as when the file
+// system fills up, or an interrupted one, takes more.  A descriptor that
+// does not block is waited for.  Where writing fails for good, the rest of
+// the line is given up.
+void write_whole(int fd, struct iovec *pieces, int count)
+{
+	while (count > 0) {
+		ssize_t written = writev(fd, pieces, count);
+		if (written == -1) {
+			if (errno == EINTR)
+				continue;
+			if (errno == EAGAIN) {
+				struct pollfd ready = {fd, POLLOUT, 0};
+				if (poll(&ready, 1, -1) >= 0 || errno == EINTR)
+					continue;
+			}
+			return;
+		}
+		const bool wrote_nothing = written == 0;
+		while (count > 0 && size_t(written) >= pieces->iov_len) {
+			written -= ssize_t(pieces->iov_len);
+			pieces++;
+			count--;
+		}
+		if (count > 0 && wrote_nothing)
+			return;
+		if (count > 0) {
+			pieces->iov_base = static_cast<char *>(pieces->iov_base) + written;
+			pieces->iov_len -= size_t(written);
+		}
+	}
 }
 
 }  // namespace

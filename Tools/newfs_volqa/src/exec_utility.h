@@ -20,7 +20,8 @@ struct FrontEnd {
 // and replaces the process with the utility.  Returns only when that fails,
 // with the exit status: the error number of execv, -1 when the vector fails
 // its check, ENOMEM when it cannot be allocated.  Ends the process at once
-// with status 91 when the log cannot be opened.
+// with status 91 when the log cannot be opened, and with the error number
+// when a closed standard descriptor cannot be opened on /dev/null.
 int exec_utility(const FrontEnd &front_end, int argc, char *argv[]);
 
 #endif

@@ -6,12 +6,16 @@
  * The signature file holds a raw PKCS #1 v1.5 RSA signature over the SHA-1
  * digest of the whole image, made with the private half of the key built
  * into this program.  The image is read once, in pieces of 131072 bytes
- * that go both into the digest and into a private copy in a folder that
- * only the caller can enter.  Only when the signature verifies is the copy
- * attached with hdiutil, the Flat or Bundle package chosen by the kernel
- * release, installed on / with installer, and the image detached again.
- * What gets installed is therefore exactly what was verified, whatever
- * happens to the named image file meanwhile.
+ * that go both into the digest and into a private copy that only the
+ * caller can read.  Only when the signature verifies is the copy attached
+ * with hdiutil, the Flat or Bundle package chosen by the kernel release,
+ * installed on / with installer, and the image detached again.  What gets
+ * installed is therefore exactly what was verified, whatever happens to
+ * the named image file meanwhile.
+ *
+ * SIGINT, SIGTERM and SIGHUP stop the run at the next step: the command
+ * running is waited for, what is attached is detached, the copy and the
+ * mount point are removed, and the program ends by the same signal.
  */
 
 // The low-level SHA-1, PEM and RSA calls are deprecated in OpenSSL 3 but
@@ -25,9 +29,12 @@
 #include <openssl/sha.h>
 
 #include <sys/types.h>
+#include <sys/stat.h>
 #include <sys/utsname.h>
+#include <sys/wait.h>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <stdint.h>
 #include <unistd.h>
 
@@ -55,15 +62,30 @@ const char search_prefix[] = "/dev/disk";
 const size_t read_buffer_size = 131072;
 const size_t line_size = 1024;
 
-const char copy_name[] = "update.dmg";
+// The private copy: a new file only its owner can read, directly in /tmp,
+// whose sticky bit keeps others from removing or replacing it.  No folder is
+// made before the signature is known.
+const char copy_template[] = "/tmp/ardova_updater_image.XXXXXX.dmg";
+const int copy_suffix_length = 4;
 const char flat_package[] = ".packages/Flat/Install Ardova NTFS.mpkg";
 const char bundle_package[] = ".packages/Bundle/Install Ardova NTFS.mpkg";
 
+// The first of SIGINT, SIGTERM and SIGHUP received, or 0.
+volatile sig_atomic_t termination_received;
+
+void open_standard_descriptors();
+void reset_child_signal();
+void catch_termination_signals();
+bool catching(int signo);
+void catch_termination(int signo);
+void end_by_signal(int signo);
 bool read_signature_file(const char *path, unsigned char **signature, int32_t *length);
 int do_update(const char *image_path, const unsigned char *signature, int32_t signature_length);
 int verify_update_image(const char *image_path, const unsigned char *signature,
-			int32_t signature_length, int copy_fd);
-int digest_and_copy(FILE *image, unsigned char *buffer, SHA_CTX *sha, int copy_fd);
+			int32_t signature_length, int copy_fd, int *copy_error);
+FILE *open_image(const char *image_path, int *result);
+int not_a_regular_file(mode_t mode);
+int digest_and_copy(FILE *image, unsigned char *buffer, SHA_CTX *sha, int copy_fd, int *copy_error);
 int write_all(int fd, const unsigned char *data, size_t count);
 int check_signature(const unsigned char *digest, const unsigned char *signature,
 		    int32_t signature_length, RSA *key);
@@ -79,25 +101,116 @@ void report_error(int err, const char *format, ...) __attribute__((format(printf
 
 int main(int argc, char *argv[])
 {
+	open_standard_descriptors();
+	reset_child_signal();
+	catch_termination_signals();
+
 	if (argc != 3) {
 		fputs("usage: ArdovaUpdater <dmg filename> <signature filename>\n", stderr);
 		return 1;
 	}
 
+	int status = 1;
 	unsigned char *signature;
 	int32_t signature_length;
-	if (!read_signature_file(argv[2], &signature, &signature_length))
-		return 1;
+	if (read_signature_file(argv[2], &signature, &signature_length)) {
+		int result = do_update(argv[1], signature, signature_length);
+		if (result != 0)
+			report_error(result, "Error while performing update");
+		free(signature);
+		status = result == 0 ? 0 : 1;
+	}
 
-	int result = do_update(argv[1], signature, signature_length);
-	if (result != 0)
-		report_error(result, "Error while performing update");
-
-	free(signature);
-	return result == 0 ? 0 : 1;
+	if (termination_received != 0)
+		end_by_signal(termination_received);
+	return status;
 }
 
 namespace {
+
+/*
+ * A descriptor 0, 1 or 2 left closed by the caller would be taken by the
+ * image, the copy or a pipe, and the commands started would write their
+ * output there or open files in its place.  /dev/null stands in for each.
+ */
+void open_standard_descriptors()
+{
+	for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++) {
+		if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+			continue;
+		// open() takes the lowest free descriptor: this very one.
+		if (open("/dev/null", O_RDWR | O_NOCTTY) == -1) {
+			report_error(errno, "Error while opening /dev/null");
+			exit(1);
+		}
+	}
+}
+
+/*
+ * A caller that ignores SIGCHLD passes that on, and the kernel would then
+ * reap hdiutil and installer before pclose and system could learn how they
+ * ended.
+ */
+void reset_child_signal()
+{
+	struct sigaction action;
+	memset(&action, 0, sizeof action);
+	action.sa_handler = SIG_DFL;
+	sigemptyset(&action.sa_mask);
+	sigaction(SIGCHLD, &action, NULL);
+}
+
+/*
+ * A signal that the caller chose to ignore stays ignored, as under nohup.
+ * Interrupted calls resume: the output of a running command is still read
+ * to its end and the command still waited for, so that what it attached is
+ * known and can be detached.
+ */
+void catch_termination_signals()
+{
+	static const int signals[] = {SIGINT, SIGTERM, SIGHUP};
+	const size_t count = sizeof signals / sizeof signals[0];
+
+	struct sigaction action;
+	memset(&action, 0, sizeof action);
+	action.sa_handler = catch_termination;
+	action.sa_flags = SA_RESTART;
+	sigemptyset(&action.sa_mask);
+	for (size_t i = 0; i < count; i++)
+		sigaddset(&action.sa_mask, signals[i]);
+
+	for (size_t i = 0; i < count; i++) {
+		struct sigaction previous;
+		if (sigaction(signals[i], NULL, &previous) == 0 && previous.sa_handler != SIG_IGN)
+			sigaction(signals[i], &action, NULL);
+	}
+}
+
+// Whether signo is caught here, rather than left ignored for the caller.
+bool catching(int signo)
+{
+	struct sigaction current;
+	return sigaction(signo, NULL, &current) == 0 && current.sa_handler == catch_termination;
+}
+
+void catch_termination(int signo)
+{
+	if (termination_received == 0)
+		termination_received = signo;
+}
+
+// Ends the process by signo's default action, so that the caller sees it
+// ended by that signal.
+void end_by_signal(int signo)
+{
+	signal(signo, SIG_DFL);
+	sigset_t set;
+	sigemptyset(&set);
+	sigaddset(&set, signo);
+	sigprocmask(SIG_UNBLOCK, &set, NULL);
+	kill(getpid(), signo);
+	_exit(128 + signo);
+}
 
 /*
  * Reads the whole signature file into a new buffer.  On failure, says why
@@ -167,44 +280,40 @@ fail:
  * package for this kernel and detaches the copy again.  Returns 0 or an
  * error number: 5 (EIO) for a signature that does not verify, a failed or
  * silent attach; 6 (ENXIO) for a release it cannot read or a failed
- * install; otherwise that of the call that failed.
+ * install; 4 (EINTR) for a run stopped by a signal before the package was
+ * installed; otherwise that of the call that failed.
  */
 int do_update(const char *image_path, const unsigned char *signature, int32_t signature_length)
 {
-	char copy_folder[] = "/tmp/ardova_updater_image.XXXXXX";
-	char copy_path[sizeof copy_folder + sizeof copy_name];
+	char copy_path[sizeof copy_template];
 	char mount_point[] = "/tmp/ardova_updater.XXXXXX";
 	char device[line_size];
-	bool copy_folder_exists = false, copy_exists = false;
-	bool mount_point_exists = false, attached = false;
-	int copy_fd = -1;
+	bool copy_exists = false, mount_point_exists = false, attached = false;
+	int copy_fd, copy_error = 0;
 	char *attach_command = NULL;
 	FILE *attach_output = NULL;
 	struct utsname system_name;
 	const char *package;
 	char *installer_command = NULL;
-	int result;
+	int status, result;
 
 	// The image is read once, into a copy no one else can reach: the copy
-	// is what gets verified, attached and installed.
-	if (mkdtemp(copy_folder) == NULL) {
-		result = error_or(EIO);
-		goto out;
-	}
-	copy_folder_exists = true;
-	snprintf(copy_path, sizeof copy_path, "%s/%s", copy_folder, copy_name);
-	copy_fd = open(copy_path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
-	if (copy_fd == -1) {
-		result = error_or(EIO);
-		goto out;
-	}
-	copy_exists = true;
+	// is what gets verified, attached and installed.  Whether the copy
+	// could be made counts only once the signature is known to be good.
+	memcpy(copy_path, copy_template, sizeof copy_path);
+	copy_fd = mkstemps(copy_path, copy_suffix_length);
+	if (copy_fd == -1)
+		copy_error = error_or(EIO);
+	else
+		copy_exists = true;
 
-	result = verify_update_image(image_path, signature, signature_length, copy_fd);
-	if (result != 0)
-		goto out;
-	result = close(copy_fd) == 0 ? 0 : error_or(EIO);
-	copy_fd = -1;
+	result = verify_update_image(image_path, signature, signature_length, copy_fd, &copy_error);
+	if (copy_fd != -1 && close(copy_fd) != 0 && copy_error == 0)
+		copy_error = error_or(EIO);
+	if (result == 0)
+		result = copy_error;
+	if (result == 0 && termination_received != 0)
+		result = EINTR;
 	if (result != 0)
 		goto out;
 
@@ -244,10 +353,28 @@ int do_update(const char *image_path, const unsigned char *signature, int32_t si
 	}
 
 	installer_command = shell_command("installer -pkg ", "\"%s/%s\" -target /\n", mount_point, package);
-	if (installer_command == NULL || system(installer_command) != 0)
+	if (installer_command == NULL) {
 		result = ENXIO;
+		goto out;
+	}
+	// The last moment to stop without having installed anything.
+	if (termination_received != 0) {
+		result = EINTR;
+		goto out;
+	}
+	status = system(installer_command);
+	if (status != 0)
+		result = ENXIO;
+	// system() ignores SIGINT while it waits: a Ctrl-C at the terminal
+	// shows only as the installer's shell ended by it.
+	if (status != -1 && WIFSIGNALED(status) && WTERMSIG(status) == SIGINT && catching(SIGINT))
+		catch_termination(SIGINT);
 
 out:
+	// A failure that a signal brought about, such as a command ended by
+	// the same Ctrl-C, is reported as the interruption it was.
+	if (result != 0 && termination_received != 0)
+		result = EINTR;
 	free(installer_command);
 	if (attach_output != NULL)
 		pclose(attach_output);
@@ -256,22 +383,21 @@ out:
 	if (mount_point_exists)
 		rmdir(mount_point);
 	free(attach_command);
-	if (copy_fd != -1)
-		close(copy_fd);
 	if (copy_exists)
 		unlink(copy_path);
-	if (copy_folder_exists)
-		rmdir(copy_folder);
 	return result;
 }
 
 /*
  * Checks the image against the signature with the built-in key, writing
- * every byte it digests to copy_fd.  Returns 0 when the signature is
- * valid, 5 (EIO) when it is not, else the error of the step that failed.
+ * every byte it digests to copy_fd (none when it is -1).  Returns 0 when
+ * the signature is valid, 5 (EIO) when it is not, 4 (EINTR) when a signal
+ * stopped the reading, else the error of the step that failed.  A failure
+ * to write the copy does not stop the digest: it is left in *copy_error
+ * (unless one is there already) and the copy is written no further.
  */
 int verify_update_image(const char *image_path, const unsigned char *signature,
-			int32_t signature_length, int copy_fd)
+			int32_t signature_length, int copy_fd, int *copy_error)
 {
 	BIO *key_source = NULL;
 	RSA *key = NULL;
@@ -292,11 +418,9 @@ int verify_update_image(const char *image_path, const unsigned char *signature,
 		result = EIO;
 		goto out;
 	}
-	image = fopen(image_path, "rb");
-	if (image == NULL) {
-		result = error_or(EIO);
+	image = open_image(image_path, &result);
+	if (image == NULL)
 		goto out;
-	}
 	buffer = static_cast<unsigned char *>(malloc(read_buffer_size));
 	if (buffer == NULL) {
 		result = error_or(EIO);
@@ -306,7 +430,7 @@ int verify_update_image(const char *image_path, const unsigned char *signature,
 		result = EIO;
 		goto out;
 	}
-	result = digest_and_copy(image, buffer, &sha, copy_fd);
+	result = digest_and_copy(image, buffer, &sha, copy_fd, copy_error);
 	if (result != 0)
 		goto out;
 	if (SHA1_Final(digest, &sha) != 1) {
@@ -325,14 +449,55 @@ out:
 }
 
 /*
- * Adds every byte of the image to the digest and to the copy, one buffer
- * at a time.  How many bytes a read delivered is measured by the file
- * position, so a short last read counts whole and a file whose size is a
- * multiple of the buffer ends with a pass that adds nothing.
+ * Opens the image for reading.  Only a regular file is read: a device such
+ * as /dev/zero never ends, and a FIFO has no end either and would keep the
+ * open waiting for a writer, so the open itself never waits.  On failure
+ * returns NULL with the error number in *result.
  */
-int digest_and_copy(FILE *image, unsigned char *buffer, SHA_CTX *sha, int copy_fd)
+FILE *open_image(const char *image_path, int *result)
+{
+	const int fd = open(image_path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+	if (fd == -1) {
+		*result = error_or(EIO);
+		return NULL;
+	}
+	struct stat st;
+	int flags;
+	FILE *image = NULL;
+	if (fstat(fd, &st) != 0 || (flags = fcntl(fd, F_GETFL)) == -1)
+		*result = error_or(EIO);
+	else if (!S_ISREG(st.st_mode))
+		*result = not_a_regular_file(st.st_mode);
+	else if (fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1 || (image = fdopen(fd, "rb")) == NULL)
+		*result = error_or(EIO);
+	if (image == NULL)
+		close(fd);
+	return image;
+}
+
+// The error number for an image that is not a regular file.
+int not_a_regular_file(mode_t mode)
+{
+	if (S_ISDIR(mode))
+		return EISDIR;
+	if (S_ISFIFO(mode) || S_ISSOCK(mode))
+		return ESPIPE;  // no file position, as a pipe has none
+	return EINVAL;
+}
+
+/*
+ * Adds every byte of the image to the digest and, while it can be written,
+ * to the copy, one buffer at a time.  How many bytes a read delivered is
+ * measured by the file position, so a short last read counts whole and a
+ * file whose size is a multiple of the buffer ends with a pass that adds
+ * nothing.  A full read must move the position by the whole buffer: one
+ * that does not advance would otherwise go on for ever.
+ */
+int digest_and_copy(FILE *image, unsigned char *buffer, SHA_CTX *sha, int copy_fd, int *copy_error)
 {
 	for (;;) {
+		if (termination_received != 0)
+			return EINTR;
 		off_t before = ftello(image);
 		if (before == -1)
 			return error_or(EIO);
@@ -342,15 +507,15 @@ int digest_and_copy(FILE *image, unsigned char *buffer, SHA_CTX *sha, int copy_f
 		off_t after = ftello(image);
 		if (after == -1)
 			return error_or(EIO);
-		if (after < before || after - before > off_t(read_buffer_size))
+		if (after < before || (last ? after - before > off_t(read_buffer_size)
+					    : after - before != off_t(read_buffer_size)))
 			return EIO;
 
 		size_t count = size_t(after - before);
 		if (SHA1_Update(sha, buffer, count) != 1)
 			return EIO;
-		int result = write_all(copy_fd, buffer, count);
-		if (result != 0)
-			return result;
+		if (copy_fd != -1 && *copy_error == 0)
+			*copy_error = write_all(copy_fd, buffer, count);
 		if (last)
 			return 0;
 	}

@@ -53,3 +53,35 @@ make_busy() {
 	wait_for busy_in "$BUSY_PID" "$1"
 }
 busy_in() { [ "$(readlink "/proc/$1/cwd")" = "$2" ]; }
+
+# The stand-ins of hdiutil and installer: what descriptors 0, 1 and 2 of the
+# calling shell are open on (a pipe shows as "pipe"), and the signal they
+# are told to send while they run.
+standard_fds() {
+	for _fd in 0 1 2; do
+		_target=$(readlink "/proc/$$/fd/$_fd") || _target=closed
+		case $_target in pipe:*) _target=pipe ;; esac
+		printf ' %s' "$_target"
+	done
+}
+# send_signal_from FILE: when FILE holds "updater SIG", send SIG to the
+# update installer that started the caller; when it holds "group SIG", to
+# the caller's whole process group, as a Ctrl-C at a terminal does.
+send_signal_from() {
+	[ -f "$1" ] || return 0
+	read -r _target _signal <"$1"
+	case $_target in
+	updater) kill -s "$_signal" "$(ancestor_named ArdovaUpdater)" ;;
+	group) kill -s "$_signal" 0 ;;
+	esac
+}
+# ancestor_named PREFIX: the nearest ancestor of the calling shell whose
+# command name begins with PREFIX.
+ancestor_named() {
+	_pid=$$
+	while [ "$_pid" -gt 1 ]; do
+		_pid=$(awk '/^PPid:/ { print $2 }' "/proc/$_pid/status")
+		case $(cat "/proc/$_pid/comm") in "$1"*) echo "$_pid"; return 0 ;; esac
+	done
+	return 1
+}
