@@ -43,7 +43,9 @@ plist_set_scenarios() {
 		name=${file##*/}
 		cp "$file" "$name"
 		run "plist_set-$name" plist_set "$name" CFBundleVersion 1.2.3
-		cp "$file" "unicode-$name"
+	done
+	for name in scalars.plist scalars.bplist keys.bplist plist_corpus-unicode.bplist; do
+		cp "/plists/$name" "unicode-$name"
 		run "plist_set-unicode-$name" plist_set "unicode-$name" "Schlüssel ✓" "Wert 😀 <&>"
 	done
 	run plist_set-missing plist_set /nonexistent/file.plist key value
