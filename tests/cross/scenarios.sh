@@ -1,6 +1,7 @@
 # The scenarios compare_programs.sh runs once per build, inside a private
 # root.  Each leaves what the programs did in /out: NAME.out, NAME.err and
-# NAME.status for every run, and the files the programs wrote.
+# NAME.status for every run, the files the programs wrote, and what a
+# scenario found after a run.
 #
 # Inside: /sandbox/bin holds the programs, started through $RUN (empty, or
 # an emulator, set by the caller); /sandbox/support the test shell helpers;
@@ -23,6 +24,9 @@ usr_local_listing() {
 	find /usr/local -printf '%p %y %m %u:%g %l\n' | LC_ALL=C sort >"/out/$1.tree"
 }
 
+# Mounts whose flags statfs(2) tells in full: under qemu-user statx gives
+# mount id 0, so the flags only the mount table tells (MNT_ROOTFS,
+# MNT_JOURNALED, MNT_UNION, MNT_QUOTA) are missing there.
 mntflags_scenarios() {
 	mkdir -p /ro /noexec
 	mount -t tmpfs -o ro,nosuid tmpfs /ro
@@ -163,8 +167,29 @@ front_end_scenarios() {
 	run newfs-no-log newfs_fusefs_ardntfs /dev/disk9s1
 }
 
+# What the daemon does with its pid file when it is not started: the start
+# itself re-executes the program, which an emulated build cannot do.
+daemon_scenarios() {
+	pid_file=/var/run/ardova_ntfs_daemon.pid
+	run daemon-usage ardova_ntfs_daemon -x
+	run daemon-stop-none ardova_ntfs_daemon -u
+	printf 'garbage\n' >"$pid_file"
+	run daemon-stop-damaged ardova_ntfs_daemon -u
+	[ -e "$pid_file" ] && echo "pid file left" >/out/daemon-stop-damaged.after
+	sleep 100000 &
+	other=$!
+	echo "$other" >"$pid_file"
+	run daemon-stop-orphaned ardova_ntfs_daemon -s
+	kill -0 "$other" && echo "other process alive" >/out/daemon-stop-orphaned.after
+	kill "$other"
+	printf '4294967295\n' >"$pid_file"
+	run daemon-stop-large ardova_ntfs_daemon -u
+	ls -A /var/run >/out/daemon.var_run
+}
+
 mntflags_scenarios
 plist_set_scenarios
+daemon_scenarios
 runner_scenarios
 link_repair_scenarios
 front_end_scenarios
