@@ -12,6 +12,14 @@ TEST_PACKAGES=(
 	python3 openssl
 	strace
 )
+# The big-endian stage (scripts/test-ppc): a PowerPC cross compiler,
+# qemu-user, GoogleTest's sources, and what fetches and unpacks Debian's
+# libplist source package.
+PPC_PACKAGES=(
+	g++-powerpc-linux-gnu libc6-dev-powerpc-cross qemu-user
+	googletest curl dpkg-dev bzip2 xz-utils
+	bubblewrap
+)
 
 installed() {
 	dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
