@@ -12,6 +12,7 @@
  *   lock:N          the Nth lock of the first mutex set up fails (EINVAL)
  *   unlock:N        the Nth unlock of that mutex fails (EPERM)
  *   waitpid         waitpid fails (ECHILD)
+ *   write_stdout:N  the Nth write to descriptor 1 fails (EIO)
  *
  * Only a process named PrivRunner is touched; the utility it starts, which
  * inherits the preload, runs untouched.
@@ -122,6 +123,15 @@ int pthread_mutex_unlock(pthread_mutex_t *mutex)
 	if (mutex == first_mutex && fault("unlock", 8))
 		return EPERM;
 	return REAL(pthread_mutex_unlock)(mutex);
+}
+
+ssize_t write(int fd, const void *buf, size_t count)
+{
+	if (fd == 1 && fault("write_stdout", 10)) {
+		errno = EIO;
+		return -1;
+	}
+	return REAL(write)(fd, buf, count);
 }
 
 pid_t waitpid(pid_t pid, int *status, int options)

@@ -376,6 +376,104 @@ TEST(Reader, LongLines)
 	EXPECT_EQ(p.messages, "Unrecognized line: \"" + junk.substr(0, 4096) + "\"\n");
 }
 
+TEST(Reader, NumberCutAtTheLineLimitIsNeverUsed)
+{
+	// Digits that run on past the 4096 bytes kept of a line make no number:
+	// the line is unrecognised, whatever it begins with.
+	struct Case {
+		std::string line;
+		std::string kept;
+	};
+	const Case cut[] = {
+		{"PID:" + std::string(4090, ' ') + "12345\n", "PID:" + std::string(4090, ' ') + "12"},
+		{"STDOUT:" + std::string(4088, ' ') + "0123\n", "STDOUT:" + std::string(4088, ' ') + "0"},
+		{"EXITVALUE:" + std::string(4084, '\t') + "-10\n", "EXITVALUE:" + std::string(4084, '\t') + "-1"},
+		{"ERROR:" + std::string(4000, '0') + std::string(200, '7') + " text\n",
+		 "ERROR:" + std::string(4000, '0') + std::string(90, '7')},
+	};
+	for (const Case &c : cut) {
+		Parsed p = parse("CHILDPID: 4\n" + c.line + frames("STDOUT", "a") + "EXITVALUE: 0\n");
+		EXPECT_EQ(p.ret, 0) << c.line.substr(0, 10);
+		EXPECT_EQ(p.messages, "Unrecognized line: \"" + c.kept + "\"\n");
+		EXPECT_EQ(p.result.hasPid, 0);
+		EXPECT_EQ(p.result.hasError, 0);
+		EXPECT_EQ(p.result.hasExitValue, 0);
+		EXPECT_TRUE(p.calls.empty());
+	}
+
+	// A number whose last digit is the last byte kept is whole.
+	const std::string blanks(4096 - 4 - 5, ' ');
+	Parsed whole = parse("PID:" + blanks + "12345\nCHILDPID:" + blanks.substr(5) + "67890 and text\n" +
+			     "STDOUT:" + std::string(4096 - 7 - 1, ' ') + "1\nx\n");
+	EXPECT_EQ(whole.ret, 1) << whole.messages;
+	EXPECT_EQ(whole.result.pid, 12345);
+	EXPECT_EQ(whole.result.childPid, 67890);
+	EXPECT_EQ(whole.out, "x");
+}
+
+// A stream of prefix, then count times the byte fill, then suffix, made as
+// it is read: lines far larger than memory cost nothing to hold.
+FILE *generated_stream(const std::string &prefix, char fill, unsigned long long count, const std::string &suffix)
+{
+	struct Source {
+		std::string prefix;
+		char fill;
+		unsigned long long count;
+		std::string suffix;
+		unsigned long long at = 0;
+	};
+	cookie_io_functions_t io{};
+	io.read = [](void *cookie, char *buf, size_t size) -> ssize_t {
+		auto *s = static_cast<Source *>(cookie);
+		size_t n = 0;
+		while (n < size) {
+			unsigned long long at = s->at;
+			if (at < s->prefix.size()) {
+				buf[n++] = s->prefix[at];
+			} else if ((at -= s->prefix.size()) < s->count) {
+				const size_t run = size_t(std::min<unsigned long long>(size - n, s->count - at));
+				memset(buf + n, s->fill, run);
+				n += run;
+				s->at += run;
+				continue;
+			} else if ((at -= s->count) < s->suffix.size()) {
+				buf[n++] = s->suffix[at];
+			} else {
+				break;
+			}
+			s->at++;
+		}
+		return ssize_t(n);
+	};
+	io.close = [](void *cookie) {
+		delete static_cast<Source *>(cookie);
+		return 0;
+	};
+	FILE *f = fopencookie(new Source{prefix, fill, count, suffix}, "r", io);
+	if (f != nullptr)
+		setvbuf(f, nullptr, _IOFBF, 1 << 20);
+	return f;
+}
+
+TEST(Reader, LineOfFourGibibytes)
+{
+	// 2^32 bytes, line feed included: the size a 32-bit count wraps to 0,
+	// which would read as the end of the stream.
+	const unsigned long long line = 1ULL << 32;
+	const std::string head = "ERROR: 3 ";
+	FILE *f = generated_stream("PID: 1\n" + head, 'x', line - head.size() - 1,
+				   "\nEXITVALUE: 0\nERROR: 7 after\n" + frame("STDOUT", "A") + "B");
+	ASSERT_NE(f, nullptr);
+	Parsed p = parse_stream(f);
+	fclose(f);
+	EXPECT_EQ(p.ret, 0);
+	EXPECT_EQ(p.result.errorCode, 7);
+	EXPECT_EQ(p.result.hasExitValue, 1);
+	EXPECT_EQ(p.result.exitValue, 0);
+	EXPECT_EQ(p.out, "A");
+	EXPECT_EQ(p.messages, "Unrecognized line: \"B\"\n");
+}
+
 // A stream that gives the bytes of data and then fails with EIO.
 FILE *failing_stream(const std::string &data)
 {

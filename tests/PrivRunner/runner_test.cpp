@@ -437,4 +437,168 @@ TEST_F(PrivRunnerFault, WaitFails)
 	EXPECT_EQ(r.p.result.hasExitValue, 0);
 }
 
+TEST_F(PrivRunnerFault, StreamBrokenAtAFrame)
+{
+	// The third write is the second frame: the first one arrives whole, and
+	// nothing after the break could make the stream look complete.
+	Outcome r = run_waiting_for_utility("write_stdout:3", "printf abc");
+	EXPECT_EQ(r.r.status, 12) << r;
+	EXPECT_EQ(r.r.out, started(r.p) + frames("STDOUT", "a"));
+	EXPECT_EQ(r.r.err, "ERROR: 12 Failed to write to stdout: 5 (Input/output error)\n");
+	EXPECT_EQ(r.p.ret, 1);
+	EXPECT_EQ(r.p.result.hasChildPid, 1);
+	EXPECT_EQ(r.p.result.hasExitValue, 0);
+	EXPECT_EQ(r.p.result.hasError, 0);
+}
+
+// The runner started by a caller that hands it an awkward standard output,
+// ignores signals, or goes away.  caller.py runs the command line after its
+// mode and passes on the runner's stream and exit status.
+class PrivRunnerCaller : public PrivRunner {
+protected:
+	void SetUp() override
+	{
+		PrivRunner::SetUp();
+		sandbox::write_file(dir / "caller.py", kCaller);
+		box.ro_binds.push_back({dir.path(), "/data"});
+	}
+
+	Outcome call(const std::string &mode, const std::vector<std::string> &argv)
+	{
+		std::vector<std::string> cmd = {"python3", "/data/caller.py", mode};
+		cmd.insert(cmd.end(), argv.begin(), argv.end());
+		return run(box, cmd);
+	}
+
+	static constexpr const char *kCaller = R"(
+import array, fcntl, os, select, subprocess, sys, termios, time
+
+mode, argv = sys.argv[1], sys.argv[2:]
+r, w = os.pipe()
+
+def queued():
+    n = array.array("i", [0])
+    fcntl.ioctl(r, termios.FIONREAD, n)
+    return n[0]
+
+def wait_for(condition):
+    deadline = time.monotonic() + 60
+    while not condition():
+        if time.monotonic() > deadline:
+            sys.exit("caller: timed out")
+        time.sleep(0.005)
+
+def read_some():
+    chunk = os.read(r, 65536)
+    sys.stdout.buffer.write(chunk)
+    return chunk
+
+if mode == "nonblocking":
+    # One page: a frame no longer fits once more than 4096 - 12 bytes wait.
+    fcntl.fcntl(w, fcntl.F_SETPIPE_SZ, 4096)
+    fcntl.fcntl(w, fcntl.F_SETFL, fcntl.fcntl(w, fcntl.F_GETFL) | os.O_NONBLOCK)
+elif mode == "closed":
+    os.close(r)
+runner = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=w)
+
+if mode == "nonblocking":
+    wait_for(lambda: queued() > 4096 - 12)
+    while runner.poll() is None:
+        if select.select([r], [], [], 0.05)[0]:
+            read_some()
+    os.set_blocking(r, False)
+    try:
+        while read_some():
+            pass
+    except BlockingIOError:
+        pass
+    if not fcntl.fcntl(w, fcntl.F_GETFL) & os.O_NONBLOCK:
+        print("caller: O_NONBLOCK cleared", file=sys.stderr)
+elif mode == "leaves":
+    # Reads the first frame, then goes away and lets the utility end.
+    os.close(w)
+    seen = b""
+    while b"STDOUT: 1\na\n" not in seen:
+        seen += read_some()
+    os.close(r)
+    open("/tmp/go", "w").close()
+else:
+    os.close(w)
+    if mode != "closed":
+        while read_some():
+            pass
+sys.stdout.flush()
+status = runner.wait()
+sys.exit(status if status >= 0 else 128 - status)
+)";
+
+	sandbox::TempDir dir;
+};
+
+TEST_F(PrivRunnerCaller, NonBlockingStandardOutput)
+{
+	// The pipe fills up at once; every frame must wait for room.
+	Outcome r = call("nonblocking", {"PrivRunner", "/usr/bin/head", "-c", "100000", "/dev/zero"});
+	EXPECT_EQ(r.r.status, 0) << r.r.err;
+	EXPECT_EQ(r.r.err, "");
+	EXPECT_EQ(r.p.ret, 1) << r.p.messages;
+	EXPECT_EQ(r.p.out.size(), 100000u);
+	EXPECT_EQ(r.p.out.find_first_not_of('\0'), std::string::npos);
+	EXPECT_EQ(r.p.calls.size(), 100000u);
+	EXPECT_TRUE(r.r.out.starts_with(started(r.p)));
+	EXPECT_TRUE(r.r.out.ends_with("\nEXITVALUE: 0\n"));
+}
+
+TEST_F(PrivRunnerCaller, StandardOutputThatCannotBeWritten)
+{
+	// The utility is not run when its stream cannot be written at all.
+	Result full = box.sh("PrivRunner /bin/sh -c 'echo ran >/tmp/ran' >/dev/full; echo \"status $?\"; "
+			     "cat /tmp/ran 2>/dev/null");
+	EXPECT_EQ(full.out, "status 12\n") << full;
+	EXPECT_EQ(full.err, "ERROR: 12 Failed to write to stdout: 28 (No space left on device)\n");
+
+	// Nobody reads the stream, whatever the caller did with SIGPIPE.
+	for (const std::vector<std::string> &argv :
+	     {std::vector<std::string>{"PrivRunner", "/bin/echo", "hi"},
+	      std::vector<std::string>{"env", "--ignore-signal=PIPE", "PrivRunner", "/bin/echo", "hi"}}) {
+		Outcome closed = call("closed", argv);
+		EXPECT_EQ(closed.r.status, 12) << closed;
+		EXPECT_EQ(closed.r.err, "ERROR: 12 Failed to write to stdout: 32 (Broken pipe)\n");
+	}
+
+	// The caller goes away after the first frame: the end cannot be told.
+	Outcome leaves = call("leaves", {"PrivRunner", "/bin/sh", "-c",
+					 "printf a; while [ ! -e /tmp/go ]; do sleep 0.01; done; exit 0"});
+	EXPECT_EQ(leaves.r.status, 12) << leaves;
+	EXPECT_EQ(leaves.r.err, "ERROR: 12 Failed to write to stdout: 32 (Broken pipe)\n");
+	EXPECT_EQ(leaves.p.result.hasExitValue, 0);
+}
+
+TEST_F(PrivRunner, SignalsTheCallerIgnores)
+{
+	// An ignored SIGCHLD would let the kernel reap the utility unseen; an
+	// ignored SIGPIPE is the caller's choice and reaches the utility.
+	Outcome r = run(box, {"env", "--ignore-signal=CHLD,PIPE", "PrivRunner", "/bin/sh", "-c",
+			      "grep '^SigIgn:' /proc/self/status; exit 3"});
+	EXPECT_EQ(r.r.status, 0) << r;
+	EXPECT_EQ(r.p.out, "SigIgn:\t0000000000001000\n");
+	EXPECT_EQ(r.r.out, started(r.p) + frames("STDOUT", r.p.out) + "EXITVALUE: 3\n");
+}
+
+TEST_F(PrivRunner, ClosedStandardDescriptors)
+{
+	// The utility gets /dev/null for a closed standard input, the runner's
+	// pipes stay off descriptors 0 to 2, and the stream is whole.
+	Result open = box.sh("exec PrivRunner /bin/sh -c 'readlink /proc/self/fd/0; printf e >&2' <&- 2>&-");
+	Parsed p = parse(open.out);
+	EXPECT_EQ(open.status, 0) << open;
+	EXPECT_EQ(open.out, started(p) + frames("STDOUT", "/dev/null\n") + frames("STDERR", "e") + "EXITVALUE: 0\n");
+
+	// No standard output: no stream, and nothing is run for nobody.
+	Result closed = box.sh("PrivRunner /bin/sh -c 'echo ran >/tmp/ran' >&-; echo \"status $?\"; "
+			       "cat /tmp/ran 2>/dev/null");
+	EXPECT_EQ(closed.out, "status 12\n") << closed;
+	EXPECT_EQ(closed.err, "ERROR: 12 Failed to write to stdout: 9 (Bad file descriptor)\n");
+}
+
 }  // namespace

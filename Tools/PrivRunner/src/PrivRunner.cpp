@@ -7,9 +7,15 @@
  * the runner's own error code.  readPrivRunnerOutput(3) takes it apart.
  *
  * Every failure is one "ERROR: " line on standard output, and the runner
- * exits with the code of that line (255 for -1).
+ * exits with the code of that line (255 for -1).  When standard output
+ * itself cannot be written, the line goes to standard error instead: the
+ * stream ends where it broke, with no EXITVALUE line, and the runner exits
+ * with 12.
  */
+#include <fcntl.h>
 #include <pthread.h>
+#include <signal.h>
+#include <sys/select.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -27,30 +33,57 @@ namespace {
 // Held by a reader thread while it writes one frame.
 pthread_mutex_t emit_mutex;
 
+// The runner's own lines wait here until the first frame or the end, as
+// they would in an output stream's buffer, when standard output is not a
+// terminal; on a terminal each leaves as soon as it is complete.  The
+// utility's process inherits the held PID line and writes its copy too.
+char held_lines[1024];
+size_t held_length;
+bool output_is_terminal;
+
+// The caller's setting, handed on to the utility.
+struct sigaction callers_sigpipe;
+
+const int output_failed_code = 12;
+
+void open_standard_descriptors();
+void set_up_signals();
 void exec_utility(int argc, char *argv[]);
 void start_utility(const char *path, char *argv[], const int stdout_pipe[2], const int stderr_pipe[2])
 	__attribute__((noreturn));
 void *process_stdout(void *pipe_fds);
 void *process_stderr(void *pipe_fds);
 void relay(const int pipe_fds[2], const char *tag, int code, const char *read_error_format);
-void emit_frame(const char *tag, const char *bytes, ssize_t length);
+void emit_frame(const char *frame, size_t length);
+void put_line(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void hold(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void hold_v(const char *format, va_list args) __attribute__((format(printf, 1, 0)));
+bool write_held_lines();
+bool write_all(int fd, const char *bytes, size_t length);
+bool wait_until_writable(int fd);
 void remove_unsafe_environment();
 bool is_unsafe_variable(const char *entry);
+void stop_frames();
 void fail(int code, const char *format, ...) __attribute__((noreturn, format(printf, 2, 3)));
+void output_failed(int err) __attribute__((noreturn));
+void report_output_failure(int err);
 
 }  // namespace
 
 int main(int argc, char *argv[])
 {
+	open_standard_descriptors();
+
 	if (pthread_mutex_init(&emit_mutex, NULL) != 0)
 		fail(-1, "pthread_mutex_init failed!\n");
+
+	set_up_signals();
+	output_is_terminal = isatty(STDOUT_FILENO) != 0;
 
 	// Once setuid(0) has succeeded the real user id is 0 as well.
 	const uid_t caller = getuid();
 
-	// Not flushed: when standard output is not a terminal the line stays in
-	// the buffer, and the utility's process writes its copy of it too.
-	printf("PID: %d\n", int(getpid()));
+	put_line("PID: %d\n", int(getpid()));
 
 	if (setuid(0) != 0)
 		fail(2, "Could not setuid(0)\n");
@@ -67,6 +100,46 @@ int main(int argc, char *argv[])
 }
 
 namespace {
+
+// A descriptor the runner makes must never land on 0, 1 or 2: its frames
+// would go into a capture pipe, or the utility, as root, would take a file
+// it opens for its standard input or output.  A closed standard output is
+// no stream at all, and nothing is run for nobody.
+void open_standard_descriptors()
+{
+	bool output_closed = false;
+	for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++) {
+		if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+			continue;
+		if (fd == STDOUT_FILENO)
+			output_closed = true;
+		// The lowest free descriptor: fd itself.
+		if (open("/dev/null", O_RDWR) < 0) {
+			const int err = errno;
+			fail(-1, "Couldn't open /dev/null in place of a closed standard descriptor: %d (%s)\n", err,
+			     strerror(err));
+		}
+	}
+	if (output_closed)
+		output_failed(EBADF);
+}
+
+// Dispositions that the caller may have set and that exec keeps.
+void set_up_signals()
+{
+	struct sigaction action;
+	memset(&action, 0, sizeof action);
+	sigemptyset(&action.sa_mask);
+
+	// Ignored, it makes the kernel reap the utility before the runner waits.
+	action.sa_handler = SIG_DFL;
+	sigaction(SIGCHLD, &action, NULL);
+
+	// A caller that closes its end must not end the runner unseen in the
+	// middle of a frame: the write fails instead, and is reported.
+	action.sa_handler = SIG_IGN;
+	sigaction(SIGPIPE, &action, &callers_sigpipe);
+}
 
 // Runs argv[0] with argv, relays its two output streams until both reach
 // end of file, waits for it and writes its exit value.
@@ -91,7 +164,7 @@ void exec_utility(int, char *argv[])
 	if (child == 0)
 		start_utility(path, argv, stdout_pipe, stderr_pipe);
 
-	printf("CHILDPID: %d\n", int(child));
+	put_line("CHILDPID: %d\n", int(child));
 
 	// Each read end sees end of file once every holder of its write end,
 	// the utility and whatever it leaves behind, has closed it.
@@ -103,8 +176,10 @@ void exec_utility(int, char *argv[])
 	int err = pthread_create(&stdout_reader, NULL, process_stdout, stdout_pipe);
 	if (err == 0)
 		err = pthread_create(&stderr_reader, NULL, process_stderr, stderr_pipe);
-	if (err != 0)
+	if (err != 0) {
+		stop_frames();
 		fail(-1, "Couldn't create reader thread: %d (%s)\n", err, strerror(err));
+	}
 	pthread_join(stdout_reader, NULL);
 	pthread_join(stderr_reader, NULL);
 	close(stdout_pipe[0]);
@@ -116,7 +191,9 @@ void exec_utility(int, char *argv[])
 		fail(7, "waitpid failed! waitres=%d\n", int(waited));
 	if ((status & 0x7f) != 0)
 		fail(6, "Process did not exit cleanly (crash?) status=0x%X\n", unsigned(status));
-	printf("EXITVALUE: %d\n", status >> 8);
+	hold("EXITVALUE: %d\n", status >> 8);
+	if (!write_held_lines())
+		output_failed(errno);
 }
 
 // In the new process: put the capture pipes in place of standard output
@@ -126,19 +203,27 @@ void start_utility(const char *path, char *argv[], const int stdout_pipe[2], con
 	close(stdout_pipe[0]);
 	close(stderr_pipe[0]);
 
-	// Writes out what this process inherited in the buffer, the PID line
-	// when standard output is not a terminal, to the caller's stream.
-	fclose(stdout);
+	// This process's copy of the held lines, the PID line when standard
+	// output is not a terminal, goes to the caller's stream as well.
+	const bool copied = write_all(STDOUT_FILENO, held_lines, held_length);
+	const int copy_error = errno;
 
 	dup2(stdout_pipe[1], STDOUT_FILENO);
 	dup2(stderr_pipe[1], STDERR_FILENO);
-	execv(path, argv);
+	sigaction(SIGPIPE, &callers_sigpipe, NULL);
 
-	// Standard error is the capture pipe now: the caller gets this in
-	// STDERR frames and then an exit value of 255.
+	// Standard error is the capture pipe now: the caller gets these lines
+	// in STDERR frames and then an exit value of 255.
+	if (!copied) {
+		// The caller's stream is broken: the utility is not run unseen.
+		fprintf(stderr, "[PrivRunner] Failed to write to stdout: %d (%s)\n", copy_error,
+			strerror(copy_error));
+		_exit(-1);
+	}
+	execv(path, argv);
 	const int err = errno;
 	fprintf(stderr, "[PrivRunner] execv failed with errno: %d (%s)\n", err, strerror(err));
-	exit(-1);
+	_exit(-1);
 }
 
 void *process_stdout(void *pipe_fds)
@@ -163,35 +248,111 @@ void relay(const int pipe_fds[2], const char *tag, int code, const char *read_er
 	char *membuf = static_cast<char *>(malloc(1));
 	if (membuf == NULL) {
 		const int err = errno;
+		stop_frames();
 		fail(-1, "Couldn't malloc membuf: %d (%s)\n", err, strerror(err));
 	}
+	// Every read gives one byte, so every frame has the same header.
+	char frame[32];
+	const size_t header_length = size_t(snprintf(frame, sizeof frame, "%s: %ld\n", tag, 1L));
 	for (;;) {
 		const ssize_t n = read(fd, membuf, 1);
 		if (n == 0)
 			break;
 		if (n < 0) {
 			const int err = errno;
+			stop_frames();
 			fail(code, read_error_format, err, strerror(err));
 		}
-		emit_frame(tag, membuf, n);
+		frame[header_length] = membuf[0];
+		frame[header_length + 1] = '\n';
+		emit_frame(frame, header_length + 2);
 	}
 	free(membuf);
 }
 
-void emit_frame(const char *tag, const char *bytes, ssize_t length)
+// One write for the whole frame, after the lines still held.
+void emit_frame(const char *frame, size_t length)
 {
 	if (pthread_mutex_lock(&emit_mutex) != 0)
 		fail(-1, "Failed to lock emit_mutex!\n");
-	// The stream lock too, so that a fatal line of the other thread, which
-	// takes only that lock, never lands inside this frame.
-	flockfile(stdout);
-	printf("%s: %ld\n", tag, long(length));
-	fwrite(bytes, 1, size_t(length), stdout);
-	putchar('\n');
-	fflush(stdout);
-	funlockfile(stdout);
+	if ((held_length > 0 && !write_held_lines()) || !write_all(STDOUT_FILENO, frame, length))
+		output_failed(errno);
 	if (pthread_mutex_unlock(&emit_mutex) != 0)
 		fail(-1, "Failed to unlock emit_mutex!\n");
+}
+
+void put_line(const char *format, ...)
+{
+	va_list args;
+	va_start(args, format);
+	hold_v(format, args);
+	va_end(args);
+	if (output_is_terminal && !write_held_lines())
+		output_failed(errno);
+}
+
+void hold(const char *format, ...)
+{
+	va_list args;
+	va_start(args, format);
+	hold_v(format, args);
+	va_end(args);
+}
+
+// The runner's lines are short; one that does not fit is cut.
+void hold_v(const char *format, va_list args)
+{
+	const size_t room = sizeof held_lines - held_length;
+	const int n = vsnprintf(held_lines + held_length, room, format, args);
+	if (n > 0)
+		held_length += size_t(n) < room ? size_t(n) : room - 1;
+}
+
+bool write_held_lines()
+{
+	if (!write_all(STDOUT_FILENO, held_lines, held_length))
+		return false;
+	held_length = 0;
+	return true;
+}
+
+// A caller may hand over a non-blocking descriptor.  Clearing that flag
+// would change the open file it shares with the runner, so a full pipe is
+// waited for instead; no byte is dropped.
+bool write_all(int fd, const char *bytes, size_t length)
+{
+	while (length > 0) {
+		const ssize_t n = write(fd, bytes, length);
+		if (n > 0) {
+			bytes += n;
+			length -= size_t(n);
+		} else if (n == 0) {
+			errno = EIO;
+			return false;
+		} else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+			if (!wait_until_writable(fd))
+				return false;
+		} else if (errno != EINTR) {
+			return false;
+		}
+	}
+	return true;
+}
+
+// select rather than poll: the platform's poll does not take every kind of
+// descriptor (terminals).
+bool wait_until_writable(int fd)
+{
+	for (;;) {
+		fd_set writable;
+		FD_ZERO(&writable);
+		FD_SET(fd, &writable);
+		const int ready = select(fd + 1, NULL, &writable, NULL, NULL);
+		if (ready > 0)
+			return true;
+		if (ready < 0 && errno != EINTR)
+			return false;
+	}
 }
 
 // Started by someone else with borrowed rights: the caller's environment
@@ -228,20 +389,44 @@ bool is_unsafe_variable(const char *entry)
 	return false;
 }
 
-// Writes one "ERROR: <code> ..." line and ends the runner at once with the
-// code's low eight bits (255 for -1).  The line is written under the stream
-// lock and the runner ends without another flush: nothing another thread
-// is writing can come after it or around it.
+// Before a fatal line while a reader thread may be writing: waits for its
+// frame to end, and the runner then ends holding the lock, so that nothing
+// comes after the line.  A lock that fails is broken for both threads.
+void stop_frames()
+{
+	pthread_mutex_lock(&emit_mutex);
+}
+
+// Writes one "ERROR: <code> ..." line after the lines still held and ends
+// the runner at once with the code's low eight bits (255 for -1).
 void fail(int code, const char *format, ...)
 {
-	flockfile(stdout);
-	printf("ERROR: %d ", code);
+	hold("ERROR: %d ", code);
 	va_list args;
 	va_start(args, format);
-	vprintf(format, args);
+	hold_v(format, args);
 	va_end(args);
-	fflush(stdout);
+	if (!write_held_lines())
+		report_output_failure(errno);
 	_exit(code & 0xff);
+}
+
+// The stream is broken where it stands: nothing written after this could
+// be told apart from a stream that went on, so nothing is.
+void output_failed(int err)
+{
+	report_output_failure(err);
+	_exit(output_failed_code);
+}
+
+void report_output_failure(int err)
+{
+	char line[256];
+	const int n = snprintf(line, sizeof line, "ERROR: %d Failed to write to stdout: %d (%s)\n",
+			       output_failed_code, err, strerror(err));
+	// Should this fail too, there is nowhere left to say so.
+	if (n > 0)
+		write_all(STDERR_FILENO, line, size_t(n) < sizeof line ? size_t(n) : sizeof line - 1);
 }
 
 }  // namespace

@@ -19,7 +19,6 @@
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/types.h>
 
 /* The longest body the reader holds.  The runner writes one byte per frame;
  * a larger length is no stream of the runner's, and the reader refuses it
@@ -30,12 +29,17 @@ static const long long max_body_length = 16LL * 1024 * 1024;
  * line is counted but not kept, so no line can make the reader hold much. */
 enum { line_keep = 4096 };
 
+/* Counts of bytes that a line or the stream may pass: wider than size_t on
+ * 32-bit systems, where a line of 4 GiB would wrap a size_t to 0. */
+typedef unsigned long long byte_count;
+
 /* Bodies up to this length are read byte by byte. */
 static const size_t small_chunk = 64;
 
 typedef struct Line {
 	char text[line_keep + 1];  /* the line's first bytes, ended with a NUL byte */
-	size_t size;               /* length of the whole line, line feed included */
+	byte_count size;           /* length of the whole line, line feed included */
+	int first_not_kept;        /* the byte after those kept, or EOF */
 } Line;
 
 typedef enum ReadResult { read_ok, read_end, read_failed } ReadResult;
@@ -64,11 +68,14 @@ static void report_read_error(int err)
  * The caller holds the stream's lock. */
 static ReadResult read_line(FILE *stream, Line *line)
 {
-	size_t size = 0;
+	byte_count size = 0;
 	int c = EOF;
+	line->first_not_kept = EOF;
 	while ((c = getc_unlocked(stream)) != EOF) {
 		if (size < line_keep)
 			line->text[size] = (char)c;
+		else if (size == line_keep)
+			line->first_not_kept = c;
 		size++;
 		if (c == '\n')
 			break;
@@ -90,12 +97,18 @@ static bool is_blank(char c)
 	return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
+static bool is_digit(int c)
+{
+	return c >= '0' && c <= '9';
+}
+
 /* Matches "KEYWORD:", optional white space and a decimal number with an
  * optional sign; whatever follows the number is ignored.  The number is
- * held at the limits of 64 bits when it is larger. */
-static bool match_number(const char *text, const char *keyword, long long *number)
+ * held at the limits of 64 bits when it is larger.  A number that runs on
+ * past the bytes kept of the line is not known whole, and is no match. */
+static bool match_number(const Line *line, const char *keyword, long long *number)
 {
-	const char *p = text;
+	const char *p = line->text;
 	for (; *keyword != '\0'; keyword++, p++) {
 		if (*p != *keyword)
 			return false;
@@ -105,14 +118,16 @@ static bool match_number(const char *text, const char *keyword, long long *numbe
 	const bool negative = *p == '-';
 	if (*p == '-' || *p == '+')
 		p++;
-	if (*p < '0' || *p > '9')
+	if (!is_digit(*p))
 		return false;
 	const unsigned long long limit = negative ? 9223372036854775808ULL : 9223372036854775807ULL;
 	unsigned long long magnitude = 0;
-	for (; *p >= '0' && *p <= '9'; p++) {
+	for (; is_digit(*p); p++) {
 		const unsigned digit = (unsigned)(*p - '0');
 		magnitude = magnitude > (limit - digit) / 10 ? limit : magnitude * 10 + digit;
 	}
+	if (p == line->text + line_keep && is_digit(line->first_not_kept))
+		return false;
 	*number = negative ? (long long)(0 - magnitude) : (long long)magnitude;
 	return true;
 }
@@ -202,8 +217,8 @@ static bool read_frame(FILE *stream, const char *tag, long long length, Body *bo
 		return false;
 	}
 	if (line->size != 1 || line->text[0] != '\n') {
-		fprintf(stderr, "%s data chunk didn't end with a newline. currentLineSize=%zd currentLine[0]=0x%X\n",
-			tag, (ssize_t)line->size, (unsigned)(int)(signed char)line->text[0]);
+		fprintf(stderr, "%s data chunk didn't end with a newline. currentLineSize=%llu currentLine[0]=0x%X\n",
+			tag, line->size, (unsigned)(int)(signed char)line->text[0]);
 		return false;
 	}
 	if (handler != NULL)
@@ -238,7 +253,7 @@ static bool read_stream(FILE *stream, RunnerResult *result, PrivRunnerDataHandle
 		const Pattern *match = NULL;
 		long long number = 0;
 		for (size_t i = 0; i < pattern_count; i++) {
-			if (match_number(line->text, patterns[i].keyword, &number)) {
+			if (match_number(line, patterns[i].keyword, &number)) {
 				match = &patterns[i];
 				break;
 			}
