@@ -44,4 +44,12 @@ Boolean CFURLGetFileSystemRepresentation(CFURLRef url, Boolean, UInt8 *buffer, C
 	return true;
 }
 
+CFStringRef CFURLCopyFileSystemPath(CFURLRef anURL, CFURLPathStyle pathStyle)
+{
+	const std::string &path = compat::as_url(anURL, "CFURLCopyFileSystemPath")->path;
+	if (pathStyle != kCFURLPOSIXPathStyle || !compat::is_valid_utf8(path))
+		return nullptr;
+	return compat::make_string(path);
+}
+
 }  // extern "C"

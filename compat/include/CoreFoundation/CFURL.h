@@ -30,6 +30,9 @@ CFURLRef CFURLCreateWithFileSystemPath(CFAllocatorRef allocator, CFStringRef fil
 Boolean CFURLGetFileSystemRepresentation(CFURLRef url, Boolean resolveAgainstBase, UInt8 *buffer,
 					 CFIndex maxBufLen);
 
+/* The absolute path as a new string (POSIX style only). */
+CFStringRef CFURLCopyFileSystemPath(CFURLRef anURL, CFURLPathStyle pathStyle);
+
 CF_EXTERN_C_END
 
 #endif
