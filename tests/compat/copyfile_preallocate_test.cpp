@@ -18,6 +18,7 @@
 
 namespace {
 
+using sandbox::attributes;
 using sandbox::TempDir;
 
 // A POSIX access control list as Linux stores it: user::rw-, user:1234:r--,
@@ -36,19 +37,6 @@ std::string acl_bytes()
 	entry(0x10, 4, ~0u);
 	entry(0x20, 0, ~0u);
 	return acl;
-}
-
-std::map<std::string, std::string> attributes(const std::string &path)
-{
-	std::map<std::string, std::string> out;
-	char names[4096];
-	ssize_t n = listxattr(path.c_str(), names, sizeof names);
-	for (ssize_t at = 0; at < n; at += ssize_t(strlen(names + at)) + 1) {
-		char value[4096];
-		ssize_t size = getxattr(path.c_str(), names + at, value, sizeof value);
-		out[names + at] = size < 0 ? "?" : std::string(value, size_t(size));
-	}
-	return out;
 }
 
 int open_file(const std::string &path, const std::string &content = "")

@@ -20,6 +20,7 @@
 using namespace plist_files;
 using sandbox::Result;
 using sandbox::Sandbox;
+using sandbox::attributes;
 using sandbox::TempDir;
 
 namespace {
@@ -38,19 +39,6 @@ std::string large_plist()
 		s += line;
 	}
 	return s + "</dict>\n" + kTail;
-}
-
-std::map<std::string, std::string> attributes(const std::string &path)
-{
-	std::map<std::string, std::string> out;
-	char names[4096];
-	ssize_t n = llistxattr(path.c_str(), names, sizeof names);
-	for (ssize_t at = 0; at < n; at += ssize_t(strlen(names + at)) + 1) {
-		char value[4096];
-		ssize_t size = lgetxattr(path.c_str(), names + at, value, sizeof value);
-		out[names + at] = size < 0 ? "?" : std::string(value, size_t(size));
-	}
-	return out;
 }
 
 // user::rw-, user:1234:r--, group::r--, mask::r--, other::--- as Linux
