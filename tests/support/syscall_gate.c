@@ -53,7 +53,8 @@ static void die(const char *what)
  * the listener, everything else is allowed. */
 static int install_filter(const struct gated_call *call)
 {
-	struct sock_filter code[16];
+	/* Per architecture: two loads, the test, the numbers, two returns. */
+	struct sock_filter code[2 * (5 + 3) + 1];
 	unsigned n = 0;
 	const unsigned arches[2] = {AUDIT_ARCH_X86_64, AUDIT_ARCH_I386};
 	for (int a = 0; a < 2; a++) {
