@@ -19,4 +19,31 @@
 #define O_SHLOCK 0x00000010
 #define O_EXLOCK 0x00000020
 
+/*
+ * fcntl(fd, F_PREALLOCATE, fstore_t *): reserve storage for a file without
+ * changing its size, so that later writes cannot run out of space.  Only
+ * F_PEOFPOSMODE is known here: fst_length bytes from the end of the file
+ * (Linux keeps no physical end apart from the size), fst_offset 0.  On
+ * success fst_bytesalloc holds the bytes reserved.  Programs that link
+ * platform::preallocate have their fcntl() calls routed to the platform
+ * layer (--wrap); every other command goes on to Linux unchanged.
+ */
+#include <sys/types.h>
+
+#define F_PREALLOCATE 42
+
+#define F_ALLOCATECONTIG 0x00000002 /* contiguous space */
+#define F_ALLOCATEALL 0x00000004    /* all of it or nothing */
+
+#define F_PEOFPOSMODE 3 /* from the end of the file */
+#define F_VOLPOSMODE 4  /* from a volume offset: not known here */
+
+typedef struct fstore {
+	unsigned int fst_flags;
+	int fst_posmode;
+	off_t fst_offset;
+	off_t fst_length;
+	off_t fst_bytesalloc;
+} fstore_t;
+
 #endif

@@ -5,6 +5,10 @@
         WRITTEN must hold what ORIGINAL holds with KEY set to the string
         VALUE, nothing else changed, and its dictionary keys in UTF-16 order
         at every level.  Prints "ok", or what differs.
+
+    plist_check.py show FILE
+        Prints the top-level entries of FILE's dictionary, one "key=value"
+        line each in key order, non-string values as Python shows them.
 """
 import math
 import plistlib
@@ -38,7 +42,18 @@ def unsorted(x, path="root"):
     return None
 
 
+def show(path):
+    with open(path, "rb") as f:
+        root = plistlib.load(f)
+    for key in sorted(root):
+        value = root[key]
+        print("%s=%s" % (key, value if isinstance(value, str) else repr(value)))
+    return 0
+
+
 def main():
+    if sys.argv[1] == "show":
+        return show(sys.argv[2])
     _, command, original, written, key, value = sys.argv
     assert command == "same"
     with open(original, "rb") as f:

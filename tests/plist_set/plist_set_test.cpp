@@ -1,6 +1,7 @@
 // plist_set in a private root.  The files live in a scratch folder of the
 // host, seen as /data inside; every file plist_set writes is loaded again
 // with Python's plistlib on the host.
+#include "plist_files.h"
 #include "sandbox.h"
 
 #include <sys/stat.h>
@@ -10,17 +11,12 @@
 #include <filesystem>
 #include <regex>
 
+using namespace plist_files;
 using sandbox::Result;
 using sandbox::Sandbox;
 using sandbox::TempDir;
 
 namespace {
-
-const std::string kHead = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-			  "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
-			  "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
-			  "<plist version=\"1.0\">\n";
-const std::string kTail = "</plist>\n";
 
 // A dictionary with a value of every type, nested containers included.
 const std::string kEveryType = kHead +
@@ -37,49 +33,6 @@ const std::string kEveryType = kHead +
 	"\t<key>string</key>\n\t<string>text</string>\n"
 	"\t<key>true</key>\n\t<true/>\n"
 	"</dict>\n" + kTail;
-
-std::string quote(const std::string &s)
-{
-	std::string q = "'";
-	for (char c : s)
-		q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-	return q + "'";
-}
-
-// What plistlib says of a written file: "ok\n" when it holds the original
-// with key set to value, sorted, and nothing else changed.
-std::string plistlib_check(const std::string &original, const std::string &written, const std::string &key,
-			   const std::string &value)
-{
-	std::string cmd = "python3 " + quote(PLIST_CHECK) + " same " + quote(original) + " " + quote(written) + " " +
-			  quote(key) + " " + quote(value) + " 2>&1";
-	std::string out;
-	FILE *p = popen(cmd.c_str(), "r");
-	if (p == nullptr)
-		return "cannot run python3";
-	char buf[4096];
-	size_t n;
-	while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-		out.append(buf, n);
-	pclose(p);
-	return out;
-}
-
-std::vector<std::string> names(const std::string &dir)
-{
-	std::vector<std::string> out;
-	for (const auto &e : std::filesystem::directory_iterator(dir))
-		out.push_back(e.path().filename());
-	std::sort(out.begin(), out.end());
-	return out;
-}
-
-struct stat stat_of(const std::string &path)
-{
-	struct stat st {};
-	EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;
-	return st;
-}
 
 class PlistSet : public testing::Test {
 protected:

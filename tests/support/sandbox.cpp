@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -275,6 +276,18 @@ std::string read_file(const std::string &path)
 	std::ostringstream s;
 	s << f.rdbuf();
 	return s.str();
+}
+
+std::map<std::string, std::string> attributes(const std::string &path)
+{
+	std::map<std::string, std::string> out;
+	std::vector<char> names(65536), value(65536);
+	ssize_t n = llistxattr(path.c_str(), names.data(), names.size());
+	for (ssize_t at = 0; at < n; at += ssize_t(strlen(&names[at])) + 1) {
+		ssize_t size = lgetxattr(path.c_str(), &names[at], value.data(), value.size());
+		out[&names[at]] = size < 0 ? "?" : std::string(value.data(), size_t(size));
+	}
+	return out;
 }
 
 void write_file(const std::string &path, const std::string &content, unsigned mode)

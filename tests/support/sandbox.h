@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <map>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -80,6 +81,8 @@ private:
 
 // Whole content of a host file; empty when it cannot be read.
 std::string read_file(const std::string &path);
+// The extended attributes of a host file (links not followed), by name.
+std::map<std::string, std::string> attributes(const std::string &path);
 void write_file(const std::string &path, const std::string &content, unsigned mode = 0644);
 
 }  // namespace sandbox

@@ -9,16 +9,86 @@
  * the XML form.  Nested containers are kept as they were read.  Every
  * failure is one line on standard error and exit status 1; before the
  * write, the file is never touched.
+ *
+ * The file is opened once, through symbolic links, and locked (flock,
+ * exclusive) from before the read until its new content is in place, so
+ * that runs at once on one file lose no update.  Only the file that was
+ * read is replaced, in one of two ways:
+ *
+ *  - by rename: a new file beside it takes its owner, group, mode,
+ *    extended attributes and access control lists, is written, flushed and
+ *    renamed over it.  Chosen when that keeps everything: one link, not
+ *    mounted on its own, an owner and group the caller may give.
+ *  - in place: through the descriptor that was read, once the file-size
+ *    limit and the space for the new length are known to suffice.
+ *    Chosen otherwise, and where the folder takes no new file.
  */
 #include <CoreFoundation/CoreFoundation.h>
 
-#include <cstdio>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
-static CFPropertyListRef ReadPropertyListFromFile(CFURLRef fileURL);
-static bool WritePropertyListToFile(CFPropertyListRef propertyList, CFURLRef fileURL);
+#include <copyfile.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+/* The file being set: open and locked from the read on. */
+struct plist_file {
+	int fd;
+	bool writable;        /* opened for writing too */
+	struct stat st;       /* as it was read */
+	char path[PATH_MAX];  /* as named, links not followed */
+	char folder[PATH_MAX];
+	const char *name;     /* its name in folder, links followed */
+};
+
+/* The 32-bit platform reads no file of 2 GiB or more. */
+static const off_t kLargestFile = 0x7fffffff;
+/* Each retry of the open means that the file was replaced meanwhile. */
+static const int kOpenAttempts = 1000;
+
+enum write_outcome { WRITTEN, FAILED, IN_PLACE_INSTEAD };
+
+/* The rename way's new file, removed by the signal handlers while it
+ * exists; relative to the folder, which is the working directory then. */
+static volatile sig_atomic_t temporary_exists;
+static char temporary_name[NAME_MAX + 1];
+
+static void keep_standard_descriptors_open(void);
+static CFPropertyListRef ReadPropertyListFromFile(CFURLRef fileURL, struct plist_file *file);
+static bool WritePropertyListToFile(CFPropertyListRef propertyList, struct plist_file *file);
+static bool open_and_lock(struct plist_file *file);
+static bool open_regular_file(struct plist_file *file);
+static bool same_file(const struct stat *a, const struct stat *b);
+static bool read_whole_file(const struct plist_file *file, UInt8 **bytes, CFIndex *length);
+static bool enter_folder(struct plist_file *file, struct stat *folder);
+static bool may_replace_by_rename(const struct plist_file *file, const struct stat *folder);
+static bool in_group(gid_t gid);
+static enum write_outcome replace_by_rename(const struct plist_file *file, const UInt8 *bytes, size_t length);
+static bool make_temporary_name(const char *name);
+static int fill_temporary(int fd, const struct plist_file *file, const UInt8 *bytes, size_t length);
+static bool still_named(const struct plist_file *file);
+static void remove_temporary(void);
+static bool write_in_place(const struct plist_file *file, const UInt8 *bytes, size_t length);
+static bool reserve_space(int fd, off_t growth);
+static int write_all(int fd, const UInt8 *bytes, size_t length, off_t offset);
+static void catch_termination_signals(void);
+static void block_termination_signals(sigset_t *previous);
+static void catch_sigint(int sig);
+static void catch_sigterm(int sig);
+static void catch_sighup(int sig);
+static void remove_temporary_and_raise(int sig);
 
 int main(int argc, char *argv[])
 {
+	keep_standard_descriptors_open();
 	if (argc != 4) {
 		fprintf(stderr, "Invalid number of arguments. (got: %d, required: 3)\n", argc - 1);
 		return 1;
@@ -28,6 +98,8 @@ int main(int argc, char *argv[])
 	CFURLRef fileURL = NULL;
 	CFPropertyListRef propertyList = NULL;
 	CFMutableDictionaryRef dictionary = NULL;
+	struct plist_file file;
+	file.fd = -1;
 
 	CFStringRef cfFileNameArgument = CFStringCreateWithCString(kCFAllocatorDefault, argv[1], kCFStringEncodingUTF8);
 	CFStringRef cfKeyArgument = CFStringCreateWithCString(kCFAllocatorDefault, argv[2], kCFStringEncodingUTF8);
@@ -46,7 +118,7 @@ int main(int argc, char *argv[])
 		goto out;
 	}
 
-	propertyList = ReadPropertyListFromFile(fileURL);
+	propertyList = ReadPropertyListFromFile(fileURL, &file);
 	if (propertyList == NULL) {
 		fprintf(stderr, "NULL property list.\n");
 		goto out;
@@ -64,13 +136,15 @@ int main(int argc, char *argv[])
 	}
 	CFDictionarySetValue(dictionary, cfKeyArgument, cfValueArgument);
 
-	if (!WritePropertyListToFile(dictionary, fileURL)) {
+	if (!WritePropertyListToFile(dictionary, &file)) {
 		fprintf(stderr, "Failed to write property list to file \"%s\"\n", argv[1]);
 		goto out;
 	}
 	status = 0;
 
 out:
+	if (file.fd >= 0)
+		close(file.fd);  /* and with it the lock */
 	if (dictionary != NULL)
 		CFRelease(dictionary);
 	if (propertyList != NULL)
@@ -86,14 +160,36 @@ out:
 	return status;
 }
 
-/* The property list in the file, or NULL when the file cannot be read or
- * holds no property list. */
-static CFPropertyListRef ReadPropertyListFromFile(CFURLRef fileURL)
+/* A file opened while descriptor 0, 1 or 2 is closed would take its number,
+ * and a message meant for standard error would land in the file. */
+static void keep_standard_descriptors_open(void)
 {
-	CFDataRef resourceData = NULL;
-	SInt32 errorCode = 0;
-	if (!CFURLCreateDataAndPropertiesFromResource(kCFAllocatorDefault, fileURL, &resourceData, NULL, NULL,
-						      &errorCode))
+	int fd;
+	do
+		fd = open("/dev/null", O_RDWR);
+	while (fd >= 0 && fd <= STDERR_FILENO);
+	if (fd >= 0)
+		close(fd);
+}
+
+/* The property list in the file, or NULL when the file cannot be read or
+ * holds no property list.  The file stays open and locked in *file,
+ * whatever the outcome, for the caller to close. */
+static CFPropertyListRef ReadPropertyListFromFile(CFURLRef fileURL, struct plist_file *file)
+{
+	if (!CFURLGetFileSystemRepresentation(fileURL, true, reinterpret_cast<UInt8 *>(file->path),
+					      sizeof file->path))
+		return NULL;
+	if (!open_and_lock(file))
+		return NULL;
+
+	UInt8 *bytes = NULL;
+	CFIndex length = 0;
+	if (!read_whole_file(file, &bytes, &length))
+		return NULL;
+	CFDataRef resourceData = CFDataCreate(kCFAllocatorDefault, bytes, length);
+	free(bytes);
+	if (resourceData == NULL)
 		return NULL;
 
 	CFStringRef errorString = NULL;
@@ -105,14 +201,381 @@ static CFPropertyListRef ReadPropertyListFromFile(CFURLRef fileURL)
 	return propertyList;
 }
 
-/* Serialises the property list as XML and replaces the file's content. */
-static bool WritePropertyListToFile(CFPropertyListRef propertyList, CFURLRef fileURL)
+/* Serialises the property list as XML and puts it in the place of the
+ * file's content, by rename or in place. */
+static bool WritePropertyListToFile(CFPropertyListRef propertyList, struct plist_file *file)
 {
+	if (!file->writable)
+		return false;
 	CFDataRef xmlData = CFPropertyListCreateXMLData(kCFAllocatorDefault, propertyList);
 	if (xmlData == NULL)
 		return false;
-	SInt32 errorCode = 0;
-	Boolean written = CFURLWriteDataAndPropertiesToResource(fileURL, xmlData, NULL, &errorCode);
+	const UInt8 *bytes = CFDataGetBytePtr(xmlData);
+	const size_t length = static_cast<size_t>(CFDataGetLength(xmlData));
+
+	/* Past the file-size limit a write fails with EFBIG instead of
+	 * ending the run half-way. */
+	signal(SIGXFSZ, SIG_IGN);
+
+	enum write_outcome outcome = FAILED;
+	struct stat folder;
+	if (enter_folder(file, &folder)) {
+		outcome = IN_PLACE_INSTEAD;
+		if (may_replace_by_rename(file, &folder))
+			outcome = replace_by_rename(file, bytes, length);
+		if (outcome == IN_PLACE_INSTEAD)
+			outcome = write_in_place(file, bytes, length) ? WRITTEN : FAILED;
+	}
 	CFRelease(xmlData);
+	return outcome == WRITTEN;
+}
+
+/* Opens the file and locks it.  A run that held the lock before may have
+ * replaced the file by the time the lock comes: then the name leads to
+ * another file, and the open starts over. */
+static bool open_and_lock(struct plist_file *file)
+{
+	for (int attempt = 0; attempt < kOpenAttempts; attempt++) {
+		if (!open_regular_file(file))
+			return false;
+		int locked;
+		do
+			locked = flock(file->fd, LOCK_EX);
+		while (locked != 0 && errno == EINTR);
+		/* File systems without locks are still written. */
+		if (locked != 0 && errno != ENOTSUP && errno != EOPNOTSUPP)
+			return false;
+
+		struct stat named;
+		if (fstat(file->fd, &file->st) != 0)
+			return false;
+		if (stat(file->path, &named) == 0 && same_file(&named, &file->st))
+			return true;
+		close(file->fd);
+		file->fd = -1;
+	}
+	return false;
+}
+
+/* Opens the file for reading and, where the caller may, for writing: the
+ * in-place way writes through this descriptor. */
+static bool open_regular_file(struct plist_file *file)
+{
+	/* Not blocking: a FIFO planted at the path must not hang the run. */
+	file->writable = true;
+	file->fd = open(file->path, O_RDWR | O_NONBLOCK | O_NOCTTY);
+	if (file->fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS || errno == ETXTBSY)) {
+		file->writable = false;
+		file->fd = open(file->path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+	}
+	if (file->fd < 0)
+		return false;
+	return fstat(file->fd, &file->st) == 0 && S_ISREG(file->st.st_mode);
+}
+
+static bool same_file(const struct stat *a, const struct stat *b)
+{
+	return a->st_dev == b->st_dev && a->st_ino == b->st_ino;
+}
+
+/* The whole content, in a buffer for the caller to free; false for a file
+ * too large for the platform or one that cannot be read.  The size is
+ * checked before anything is allocated. */
+static bool read_whole_file(const struct plist_file *file, UInt8 **bytes, CFIndex *length)
+{
+	if (file->st.st_size > kLargestFile)
+		return false;
+	const size_t size = static_cast<size_t>(file->st.st_size);
+	UInt8 *buffer = static_cast<UInt8 *>(malloc(size > 0 ? size : 1));
+	if (buffer == NULL)
+		return false;
+	size_t done = 0;
+	while (done < size) {
+		ssize_t n = read(file->fd, buffer + done, size - done);
+		if (n < 0 && errno == EINTR)
+			continue;
+		if (n < 0) {
+			free(buffer);
+			return false;
+		}
+		if (n == 0)
+			break;
+		done += static_cast<size_t>(n);
+	}
+	*bytes = buffer;
+	*length = static_cast<CFIndex>(done);
+	return true;
+}
+
+/* Makes the folder that holds the file (links followed) the working
+ * directory, so that the names used from here on cannot be redirected
+ * through a path, and checks that the file still goes by its name there.
+ * False when it does not: replaced after the read, it is not written. */
+static bool enter_folder(struct plist_file *file, struct stat *folder)
+{
+	if (realpath(file->path, file->folder) == NULL)
+		return false;
+	char *slash = strrchr(file->folder, '/');
+	if (slash == NULL || slash[1] == '\0')
+		return false;
+	file->name = slash + 1;
+	*slash = '\0';
+	if (chdir(slash == file->folder ? "/" : file->folder) != 0)
+		return false;
+	return still_named(file) && stat(".", folder) == 0;
+}
+
+/* Whether a new file can take the place of the old one with nothing lost:
+ * other hard links would keep the old content, a file mounted on its own
+ * cannot be renamed over, and only the super-user can give a file away. */
+static bool may_replace_by_rename(const struct plist_file *file, const struct stat *folder)
+{
+	if (file->st.st_nlink != 1 || file->st.st_dev != folder->st_dev)
+		return false;
+	uid_t euid = geteuid();
+	return euid == 0 || (file->st.st_uid == euid && in_group(file->st.st_gid));
+}
+
+static bool in_group(gid_t gid)
+{
+	if (getegid() == gid)
+		return true;
+	int count = getgroups(0, NULL);
+	if (count <= 0)
+		return false;
+	gid_t *groups = static_cast<gid_t *>(malloc(sizeof *groups * static_cast<size_t>(count)));
+	if (groups == NULL)
+		return false;
+	bool found = false;
+	count = getgroups(count, groups);
+	for (int i = 0; i < count && !found; i++)
+		found = groups[i] == gid;
+	free(groups);
+	return found;
+}
+
+/* The rename way.  The new file is removed on every path that does not
+ * rename it, SIGINT, SIGTERM and SIGHUP included; only SIGKILL or a crash
+ * can leave it, under a name that says whose it is. */
+static enum write_outcome replace_by_rename(const struct plist_file *file, const UInt8 *bytes, size_t length)
+{
+	if (!make_temporary_name(file->name))
+		return IN_PLACE_INSTEAD;
+	catch_termination_signals();
+
+	sigset_t previous;
+	block_termination_signals(&previous);
+	int fd = mkstemp(temporary_name);
+	temporary_exists = fd >= 0;
+	sigprocmask(SIG_SETMASK, &previous, NULL);
+	if (fd < 0)
+		return IN_PLACE_INSTEAD;  /* the folder takes no new file */
+
+	enum write_outcome outcome = FAILED;
+	int err = fill_temporary(fd, file, bytes, length);
+	if (close(fd) != 0 && err == 0)
+		err = errno;
+	if (err == 0 && still_named(file)) {
+		block_termination_signals(&previous);
+		if (rename(temporary_name, file->name) == 0) {
+			temporary_exists = 0;
+			outcome = WRITTEN;
+		} else {
+			err = errno;
+		}
+		sigprocmask(SIG_SETMASK, &previous, NULL);
+	}
+	/* What the in-place way can still do: a file mounted on its own, a
+	 * full disk for a whole copy (it needs room for the growth only),
+	 * metadata the new file could not take. */
+	if (err == EBUSY || err == EXDEV || err == ENOSPC || err == EDQUOT || err == EPERM)
+		outcome = IN_PLACE_INSTEAD;
+	remove_temporary();
+
+	if (outcome == WRITTEN) {
+		int folder = open(".", O_RDONLY | O_NOCTTY);
+		if (folder >= 0) {
+			fsync(folder);  /* the rename itself must reach the disk */
+			close(folder);
+		}
+	}
+	return outcome;
+}
+
+/* ".NAME.plist_set-tmp.XXXXXX", NAME cut short (between characters) where
+ * the whole would be too long for a file name. */
+static bool make_temporary_name(const char *name)
+{
+	static const char kSuffix[] = ".plist_set-tmp.XXXXXX";
+	size_t room = sizeof temporary_name - sizeof kSuffix - 1;
+	size_t kept = strlen(name);
+	if (kept > room) {
+		kept = room;
+		while (kept > 0 && (static_cast<unsigned char>(name[kept]) & 0xC0) == 0x80)
+			kept--;
+	}
+	if (kept == 0)
+		return false;
+	snprintf(temporary_name, sizeof temporary_name, ".%.*s%s", static_cast<int>(kept), name, kSuffix);
+	return true;
+}
+
+/* Gives the new file everything of the old one but its content, then the
+ * content, flushed.  0, or the error number of the failing step; EPERM
+ * when the metadata could not all be given. */
+static int fill_temporary(int fd, const struct plist_file *file, const UInt8 *bytes, size_t length)
+{
+	struct stat st;
+	if (fcopyfile(file->fd, fd, NULL, COPYFILE_METADATA) != 0 || fstat(fd, &st) != 0 ||
+	    st.st_uid != file->st.st_uid || st.st_gid != file->st.st_gid ||
+	    (st.st_mode & 07777) != (file->st.st_mode & 07777))
+		return EPERM;
+	int err = write_all(fd, bytes, length, 0);
+	if (err == 0 && fsync(fd) != 0)
+		err = errno;
+	return err;
+}
+
+/* Whether the file that was read still goes by its name in the folder. */
+static bool still_named(const struct plist_file *file)
+{
+	struct stat named;
+	return lstat(file->name, &named) == 0 && same_file(&named, &file->st);
+}
+
+static void remove_temporary(void)
+{
+	sigset_t previous;
+	block_termination_signals(&previous);
+	if (temporary_exists)
+		unlink(temporary_name);
+	temporary_exists = 0;
+	sigprocmask(SIG_SETMASK, &previous, NULL);
+}
+
+/* The in-place way, through the descriptor that was read, under its lock.
+ * Whatever can refuse comes before the first byte changes: the file-size
+ * limit, the space for the growth (reserved, and then written first, past
+ * the old end).  Signals that end the run wait until the file is whole;
+ * only SIGKILL or a power loss can catch it half-written. */
+static bool write_in_place(const struct plist_file *file, const UInt8 *bytes, size_t length)
+{
+	struct stat st;
+	if (fstat(file->fd, &st) != 0)
+		return false;
+	struct rlimit limit;
+	if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+	    static_cast<rlim_t>(length) > limit.rlim_cur)
+		return false;
+	const off_t old_size = st.st_size;
+	const off_t new_size = static_cast<off_t>(length);
+	if (new_size > old_size && !reserve_space(file->fd, new_size - old_size))
+		return false;
+
+	sigset_t previous;
+	block_termination_signals(&previous);
+	bool written = false;
+	const size_t head = new_size > old_size ? static_cast<size_t>(old_size) : length;
+	if (write_all(file->fd, bytes + head, length - head, static_cast<off_t>(head)) != 0) {
+		/* Only what was added past the old end has changed: take it
+		 * back, and the file is as it was. */
+		int restored = ftruncate(file->fd, old_size);
+		(void)restored;
+	} else {
+		written = write_all(file->fd, bytes, head, 0) == 0 &&
+			  (new_size >= old_size || ftruncate(file->fd, new_size) == 0) && fsync(file->fd) == 0;
+	}
+	sigprocmask(SIG_SETMASK, &previous, NULL);
 	return written;
+}
+
+/* Reserves the space for the growth; false when the file system has too
+ * little.  One that reserves nothing ahead still gets the new end written
+ * first. */
+static bool reserve_space(int fd, off_t growth)
+{
+	fstore_t store;
+	store.fst_flags = F_ALLOCATEALL;
+	store.fst_posmode = F_PEOFPOSMODE;
+	store.fst_offset = 0;
+	store.fst_length = growth;
+	store.fst_bytesalloc = 0;
+	if (fcntl(fd, F_PREALLOCATE, &store) == 0)
+		return true;
+	return errno != ENOSPC && errno != EDQUOT && errno != EFBIG;
+}
+
+/* 0, or the error number of the failing write. */
+static int write_all(int fd, const UInt8 *bytes, size_t length, off_t offset)
+{
+	while (length > 0) {
+		/* The target refuses single writes beyond INT_MAX bytes. */
+		size_t chunk = length < 0x40000000 ? length : 0x40000000;
+		ssize_t n = pwrite(fd, bytes, chunk, offset);
+		if (n < 0 && errno == EINTR)
+			continue;
+		if (n < 0)
+			return errno;
+		if (n == 0)
+			return EIO;
+		bytes += n;
+		length -= static_cast<size_t>(n);
+		offset += n;
+	}
+	return 0;
+}
+
+/* Signals that end the run remove the rename way's new file first.  One
+ * that was ignored when the run started stays ignored. */
+static void catch_termination_signals(void)
+{
+	static const int signals[] = {SIGINT, SIGTERM, SIGHUP};
+	void (*const handlers[])(int) = {catch_sigint, catch_sigterm, catch_sighup};
+	for (size_t i = 0; i < sizeof signals / sizeof signals[0]; i++) {
+		struct sigaction action, old;
+		memset(&action, 0, sizeof action);
+		action.sa_handler = handlers[i];
+		sigemptyset(&action.sa_mask);
+		sigaddset(&action.sa_mask, SIGINT);
+		sigaddset(&action.sa_mask, SIGTERM);
+		sigaddset(&action.sa_mask, SIGHUP);
+		if (sigaction(signals[i], NULL, &old) == 0 && old.sa_handler != SIG_IGN)
+			sigaction(signals[i], &action, NULL);
+	}
+}
+
+static void block_termination_signals(sigset_t *previous)
+{
+	sigset_t set;
+	sigemptyset(&set);
+	sigaddset(&set, SIGINT);
+	sigaddset(&set, SIGTERM);
+	sigaddset(&set, SIGHUP);
+	sigprocmask(SIG_BLOCK, &set, previous);
+}
+
+static void catch_sigint(int sig)
+{
+	remove_temporary_and_raise(sig);
+}
+
+static void catch_sigterm(int sig)
+{
+	remove_temporary_and_raise(sig);
+}
+
+static void catch_sighup(int sig)
+{
+	remove_temporary_and_raise(sig);
+}
+
+/* Ends the run by the signal itself, once the new file is gone, so that
+ * the caller sees what ended it. */
+static void remove_temporary_and_raise(int sig)
+{
+	if (temporary_exists)
+		unlink(temporary_name);
+	temporary_exists = 0;
+	signal(sig, SIG_DFL);
+	raise(sig);
 }
