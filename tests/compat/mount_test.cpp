@@ -1,6 +1,11 @@
 // The mount table and statfs of the platform layer.
 #include "mountinfo.h"
 
+#include <sys/sysctl.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -140,6 +145,62 @@ TEST(Statfs, FailsWithTheCallsErrorNumber)
 	errno = 0;
 	EXPECT_EQ(compat_statfs("/nonexistent/path", &sfs), -1);
 	EXPECT_EQ(errno, ENOENT);
+}
+
+// One process by its id, as sysctl(CTL_KERN, KERN_PROC, KERN_PROC_PID) gives it.
+bool process(pid_t pid, struct kinfo_proc &info, size_t &length)
+{
+	int name[4] = {CTL_KERN, KERN_PROC, KERN_PROC_PID, pid};
+	length = sizeof info;
+	return sysctl(name, 4, &info, &length, nullptr, 0) == 0;
+}
+
+double seconds(const struct timeval &tv)
+{
+	return double(tv.tv_sec) + double(tv.tv_usec) / 1e6;
+}
+
+TEST(Sysctl, ProcessStartAndCommandName)
+{
+	struct timespec before, after;
+	clock_gettime(CLOCK_REALTIME, &before);
+	pid_t child = fork();
+	if (child == 0) {
+		execl("/bin/sleep", "a-name-longer-than-sixteen", "100", (char *)nullptr);
+		_exit(127);
+	}
+	clock_gettime(CLOCK_REALTIME, &after);
+	ASSERT_GT(child, 0);
+
+	struct kinfo_proc info;
+	size_t length = 0;
+	// The name is the program file's, once it is executed.
+	for (int i = 0; i < 5000 && process(child, info, length) && strcmp(info.kp_proc.p_comm, "sleep") != 0; i++)
+		usleep(1000);
+	ASSERT_TRUE(process(child, info, length)) << strerror(errno);
+	EXPECT_EQ(length, sizeof info);
+	EXPECT_EQ(info.kp_proc.p_pid, child);
+	EXPECT_EQ(info.kp_eproc.e_ppid, getpid());
+	EXPECT_STREQ(info.kp_proc.p_comm, "sleep");
+	// Made by the fork, to a clock tick of 10 ms.
+	const double start = seconds(info.kp_proc.p_starttime);
+	EXPECT_GE(start, double(before.tv_sec) + before.tv_nsec / 1e9 - 0.02);
+	EXPECT_LE(start, double(after.tv_sec) + after.tv_nsec / 1e9 + 0.001);
+
+	kill(child, SIGKILL);
+	waitpid(child, nullptr, 0);
+	ASSERT_TRUE(process(child, info, length));
+	EXPECT_EQ(length, 0u) << "a process that is gone";
+	ASSERT_TRUE(process(0, info, length));
+	EXPECT_EQ(length, 0u);
+
+	length = 1;
+	int name[4] = {CTL_KERN, KERN_PROC, KERN_PROC_PID, getpid()};
+	EXPECT_EQ(sysctl(name, 4, &info, &length, nullptr, 0), -1);
+	EXPECT_EQ(errno, ENOMEM);
+	length = 0;
+	EXPECT_EQ(sysctl(name, 4, nullptr, &length, nullptr, 0), 0);
+	EXPECT_EQ(length, sizeof info);
 }
 
 }  // namespace
