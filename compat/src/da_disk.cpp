@@ -5,6 +5,8 @@
 #include "cf_runloop.h"
 #include "mountinfo.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <deque>
 #include <mutex>
@@ -65,25 +67,45 @@ std::string_view without_dev(std::string_view name)
 	return name;
 }
 
-// The mount point of the disk's volume: the most recent mount from it.
-// Read straight from the table, so that the records a caller holds from
-// getmntinfo stay as they are.
-std::optional<std::string> volume_of(std::string_view bsd_name)
+// Whether the mount is one that Disk Arbitration would know as a disk's
+// volume: a FUSE file system, or one mounted from a block device.  A tmpfs
+// or a proc that merely carries a disk's name is none.
+bool is_disk_volume(const compat::MountEntry &e)
 {
-	std::optional<std::string> mount_point;
-	for (const compat::MountEntry &e : compat::read_mountinfo()) {
-		if (without_dev(e.source) == without_dev(bsd_name))
-			mount_point = e.mount_point;
+	for (std::string_view fuse : {"fuse", "fuseblk"}) {
+		std::string_view type = e.fstype;
+		if (type == fuse || (type.size() > fuse.size() && type.substr(0, fuse.size()) == fuse &&
+				     type[fuse.size()] == '.'))
+			return true;
 	}
-	return mount_point;
+	// Only a name under /dev is looked at: any other path might lead into
+	// a volume whose server no longer answers.
+	struct stat st;
+	return e.source.rfind("/dev/", 0) == 0 && stat(e.source.c_str(), &st) == 0 && S_ISBLK(st.st_mode);
+}
+
+// The mount point of the disk's volume.  The name must lead to exactly one
+// volume: when several carry it, none of them is known to be the one the
+// caller means.  Read straight from the table, so that the records a caller
+// holds from getmntinfo stay as they are.
+DAReturn volume_of(std::string_view bsd_name, std::string &mount_point)
+{
+	int found = 0;
+	for (const compat::MountEntry &e : compat::read_mountinfo()) {
+		if (without_dev(e.source) == without_dev(bsd_name) && is_disk_volume(e)) {
+			mount_point = e.mount_point;
+			found++;
+		}
+	}
+	return found == 0 ? kDAReturnNotFound : found == 1 ? kDAReturnSuccess : kDAReturnBadArgument;
 }
 
 DAReturn unmount_volume(std::string_view bsd_name, DADiskUnmountOptions options)
 {
-	std::optional<std::string> mount_point = volume_of(bsd_name);
-	if (!mount_point)
-		return kDAReturnNotFound;
-	if (unmount(mount_point->c_str(), (options & kDADiskUnmountOptionForce) ? MNT_FORCE : 0) == 0)
+	std::string mount_point;
+	if (DAReturn found = volume_of(bsd_name, mount_point); found != kDAReturnSuccess)
+		return found;
+	if (unmount(mount_point.c_str(), (options & kDADiskUnmountOptionForce) ? MNT_FORCE : 0) == 0)
 		return kDAReturnSuccess;
 	switch (errno) {
 	case EBUSY:

@@ -49,10 +49,20 @@ int fail_closing(int fd)
 }
 
 // The descriptor with its lock, or -1 with the error of the failing step.
+// The target locks files and folders only: FIFOs, devices and sockets
+// refuse with ENOTSUP, where Linux would lock them.
 int lock_or_close(int fd, int flags)
 {
 	if (fd < 0)
 		return -1;
+	struct stat st;
+	if (fstat(fd, &st) != 0)
+		return fail_closing(fd);
+	if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+		close(fd);
+		errno = ENOTSUP;
+		return -1;
+	}
 	if (flock(fd, lock_operation(flags)) != 0)
 		return fail_closing(fd);
 	return fd;

@@ -3,9 +3,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 
 namespace compat {
@@ -74,12 +77,65 @@ bool is_quota_option(std::string_view name)
 	return std::find(names.begin(), names.end(), name) != names.end();
 }
 
+// Copies src into a zero-terminated field, cut to fit; false when cut.
 bool copy_field(char *dest, size_t size, const std::string &src)
 {
-	if (src.size() >= size)
+	const size_t length = std::min(src.size(), size - 1);
+	memcpy(dest, src.data(), length);
+	dest[length] = '\0';
+	return length == src.size();
+}
+
+std::string read_whole(const char *path)
+{
+	std::string text;
+	int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+	if (fd < 0)
+		return text;
+	char buf[16384];
+	ssize_t n;
+	while ((n = ::read(fd, buf, sizeof buf)) != 0) {
+		if (n < 0) {
+			if (errno == EINTR)
+				continue;
+			int err = errno;
+			::close(fd);
+			errno = err;
+			return std::string();
+		}
+		text.append(buf, size_t(n));
+	}
+	::close(fd);
+	return text;
+}
+
+// The kernel's name of a block device ("sda1", "loop0", "dm-0"), from
+// /proc/partitions: "major minor #blocks name" lines.
+std::optional<std::string> block_device_name(unsigned major, unsigned minor)
+{
+	const std::string table = read_whole("/proc/partitions");
+	std::string_view rest = table;
+	while (!rest.empty()) {
+		size_t end = rest.find('\n');
+		std::vector<std::string_view> f = split_blanks(rest.substr(0, end));
+		rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+		if (f.size() == 4 && f[0] == std::to_string(major) && f[1] == std::to_string(minor))
+			return std::string(f[3]);
+	}
+	return std::nullopt;
+}
+
+// Reads "major:minor".
+bool parse_device(std::string_view field, unsigned &major, unsigned &minor)
+{
+	size_t colon = field.find(':');
+	if (colon == std::string_view::npos)
 		return false;
-	memcpy(dest, src.c_str(), src.size() + 1);
-	return true;
+	auto number = [](std::string_view digits, unsigned &value) {
+		auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+		return ec == std::errc() && end == digits.data() + digits.size() && !digits.empty();
+	};
+	return number(field.substr(0, colon), major) && number(field.substr(colon + 1), minor);
 }
 
 }  // namespace
@@ -102,6 +158,8 @@ std::optional<MountEntry> parse_mountinfo_line(std::string_view line)
 			return std::nullopt;
 		e.mount_id = e.mount_id * 10 + uint64_t(c - '0');
 	}
+	if (!parse_device(f[2], e.dev_major, e.dev_minor))
+		return std::nullopt;
 	e.mount_point = unescape(f[4]);
 	e.mount_options = std::string(f[5]);
 	e.fstype = unescape(f[dash + 1]);
@@ -114,25 +172,7 @@ std::optional<MountEntry> parse_mountinfo_line(std::string_view line)
 std::vector<MountEntry> read_mountinfo()
 {
 	std::vector<MountEntry> entries;
-	int fd = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
-	if (fd < 0)
-		return entries;
-	std::string text;
-	char buf[16384];
-	ssize_t n;
-	while ((n = ::read(fd, buf, sizeof buf)) != 0) {
-		if (n < 0) {
-			if (errno == EINTR)
-				continue;
-			int err = errno;
-			::close(fd);
-			errno = err;
-			return entries;
-		}
-		text.append(buf, size_t(n));
-	}
-	::close(fd);
-
+	const std::string text = read_whole("/proc/self/mountinfo");
 	std::string_view rest = text;
 	while (!rest.empty()) {
 		size_t end = rest.find('\n');
@@ -155,10 +195,22 @@ std::string target_fstypename(std::string_view linux_fstype)
 	return std::string(linux_fstype.substr(0, MFSTYPENAMELEN - 1));
 }
 
+bool has_journal(const MountEntry &e)
+{
+	static constexpr std::array<std::string_view, 3> always = {"xfs", "jfs", "reiserfs"};
+	if (std::find(always.begin(), always.end(), e.fstype) != always.end())
+		return true;
+	if (e.fstype != "ext3" && e.fstype != "ext4")
+		return false;
+	// jbd2 names the journal of a file system after its device and the
+	// journal's inode, which is 8 for a journal inside the file system.
+	std::optional<std::string> device = block_device_name(e.dev_major, e.dev_minor);
+	struct stat st;
+	return device && stat(("/proc/fs/jbd2/" + *device + "-8").c_str(), &st) == 0;
+}
+
 uint32_t target_mount_flags(const MountEntry &e)
 {
-	static constexpr std::array<std::string_view, 5> journaled = {"ext3", "ext4", "xfs", "jfs",
-								       "reiserfs"};
 	uint32_t flags = 0;
 	if (has_option(e.mount_options, "ro") || has_option(e.super_options, "ro"))
 		flags |= MNT_RDONLY;
@@ -176,20 +228,21 @@ uint32_t target_mount_flags(const MountEntry &e)
 		flags |= MNT_QUOTA;
 	if (e.mount_point == "/")
 		flags |= MNT_ROOTFS;
-	if (std::find(journaled.begin(), journaled.end(), e.fstype) != journaled.end())
+	if (has_journal(e))
 		flags |= MNT_JOURNALED;
 	return flags;
 }
 
 bool fill_names(const MountEntry &e, struct compat_statfs &out)
 {
-	if (!copy_field(out.f_mntonname, sizeof out.f_mntonname, e.mount_point) ||
-	    !copy_field(out.f_mntfromname, sizeof out.f_mntfromname, e.source))
-		return false;
+	const bool on_fits = copy_field(out.f_mntonname, sizeof out.f_mntonname, e.mount_point);
+	const bool from_fits = copy_field(out.f_mntfromname, sizeof out.f_mntfromname, e.source);
 	copy_field(out.f_fstypename, sizeof out.f_fstypename, target_fstypename(e.fstype));
+	out.f_fsid.val[0] = int32_t(e.mount_id);
+	out.f_fsid.val[1] = 0;
 	out.f_flags = target_mount_flags(e);
 	out.f_fssubtype = 0;
-	return true;
+	return on_fits && from_fits;
 }
 
 }  // namespace compat

@@ -17,6 +17,8 @@ namespace compat {
 
 struct MountEntry {
 	uint64_t mount_id = 0;
+	unsigned dev_major = 0;      // the device the file system lives on
+	unsigned dev_minor = 0;
 	std::string mount_point;
 	std::string mount_options;   // per-mount: ro, nosuid, nodev, noexec, ...
 	std::string fstype;          // as Linux names it, e.g. "fuse.fusefs_ardntfs"
@@ -34,11 +36,19 @@ std::vector<MountEntry> read_mountinfo();
 // NAME; the result is cut to MFSTYPENAMELEN - 1 characters.
 std::string target_fstypename(std::string_view linux_fstype);
 
-// Mount flags in the target's values, from the entry alone.
+// Mount flags in the target's values: from the entry, and for ext3 and ext4
+// from whether the kernel runs a journal for the file system.
 uint32_t target_mount_flags(const MountEntry &entry);
 
-// Fills the name fields, f_flags and f_fssubtype (0) of a record.  False when
-// a path does not fit the record's 1024-byte fields.
+// Whether the file system keeps a journal: ext3 and ext4 when the kernel
+// runs one for their device (/proc/fs/jbd2/NAME-8), xfs, jfs and reiserfs
+// always.
+bool has_journal(const MountEntry &entry);
+
+// Fills the name fields, f_fsid (the mount id, which tells mounts apart as
+// the target's file-system id does), f_flags and f_fssubtype (0) of a
+// record.  A name longer than the record's 1024-byte fields is cut; the
+// result says whether both names fitted.
 bool fill_names(const MountEntry &entry, struct compat_statfs &out);
 
 }  // namespace compat

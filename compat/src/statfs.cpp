@@ -80,11 +80,13 @@ extern "C" int compat_getmntinfo(struct compat_statfs **mntbufp, int /* mode */)
 			errno = EIO;
 		return 0;
 	}
+	// A name too long for the record is cut rather than the mount left
+	// out: a caller must see every mount, even one it cannot name.
 	records.clear();
 	for (const MountEntry &e : entries) {
 		struct compat_statfs rec{};
-		if (compat::fill_names(e, rec))
-			records.push_back(rec);
+		compat::fill_names(e, rec);
+		records.push_back(rec);
 	}
 	*mntbufp = records.data();
 	return int(records.size());

@@ -9,10 +9,14 @@ namespace {
 // Linux's own umount2 flags; its <sys/mount.h> is shadowed by ours.
 constexpr int linux_mnt_force = 1;
 constexpr int linux_mnt_detach = 2;
+constexpr int linux_umount_nofollow = 8;
 
+// A symbolic link in the last place of the path is never followed: the
+// name of a mount point that is gone may have been given to a link since,
+// and root must not unmount what that link leads to.
 int umount2(const char *dir, int flags)
 {
-	return int(syscall(SYS_umount2, dir, flags));
+	return int(syscall(SYS_umount2, dir, flags | linux_umount_nofollow));
 }
 }  // namespace
 

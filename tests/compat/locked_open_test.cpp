@@ -143,6 +143,25 @@ TEST_F(LockedOpen, BothLockKindsAtOnceAreInvalid)
 	EXPECT_EQ(errno, EINVAL);
 }
 
+TEST_F(LockedOpen, OnlyFilesAndFoldersCanBeLocked)
+{
+	// As on the target, whose lock call refuses anything else; a reader
+	// of a locked FIFO would wait for ever.
+	const std::string fifo = dir / "fifo";
+	ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+	const auto before = names_in("/proc/self/fd").size();
+	errno = 0;
+	EXPECT_EQ(open(fifo.c_str(), O_RDWR | O_EXLOCK), -1);
+	EXPECT_EQ(errno, ENOTSUP);
+	errno = 0;
+	EXPECT_EQ(open("/dev/null", O_RDWR | O_SHLOCK), -1);
+	EXPECT_EQ(errno, ENOTSUP);
+	EXPECT_EQ(names_in("/proc/self/fd").size(), before);
+	int folder = open(dir.path().c_str(), O_RDONLY | O_EXLOCK);
+	EXPECT_GE(folder, 0) << strerror(errno);
+	close(folder);
+}
+
 TEST_F(LockedOpen, OpensWithoutLockBitsAreUntouched)
 {
 	int fd = open(file.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);

@@ -1,6 +1,11 @@
 // The mount table and statfs of the platform layer.
 #include "mountinfo.h"
 
+#include <sys/sysctl.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -22,6 +27,8 @@ TEST(MountInfo, ParsesFieldsAroundOptionalTags)
 {
 	MountEntry e = entry("36 35 98:0 /mnt1 /mnt/a rw,noatime master:1 shared:7 - ext3 /dev/root rw,errors=continue");
 	EXPECT_EQ(e.mount_id, 36u);
+	EXPECT_EQ(e.dev_major, 98u);
+	EXPECT_EQ(e.dev_minor, 0u);
 	EXPECT_EQ(e.mount_point, "/mnt/a");
 	EXPECT_EQ(e.mount_options, "rw,noatime");
 	EXPECT_EQ(e.fstype, "ext3");
@@ -45,6 +52,7 @@ TEST(MountInfo, RejectsDamagedLines)
 	EXPECT_FALSE(parse_mountinfo_line("36 35 98:0 /mnt1 /mnt/a rw,noatime master:1"));
 	EXPECT_FALSE(parse_mountinfo_line("x6 35 98:0 / /a rw - tmpfs none rw"));
 	EXPECT_FALSE(parse_mountinfo_line("36 35 98:0 / /a rw shared:1 -"));
+	EXPECT_FALSE(parse_mountinfo_line("36 35 98 / /a rw - tmpfs none rw"));
 }
 
 TEST(MountInfo, FuseTypesShowTheirSubtypeCutTo15Characters)
@@ -68,25 +76,39 @@ TEST(MountInfo, MapsLinuxOptionsOntoTargetFlags)
 	EXPECT_EQ(flags("1 0 0:1 / /x rw - tmpfs none ro,sync"), uint32_t(MNT_RDONLY | MNT_SYNCHRONOUS));
 	EXPECT_EQ(flags("1 0 0:1 / / rw - tmpfs none rw"), uint32_t(MNT_ROOTFS));
 	EXPECT_EQ(flags("1 0 0:1 / /x rw - overlay overlay rw,lowerdir=/a"), uint32_t(MNT_UNION));
-	for (const char *type : {"ext3", "ext4", "xfs", "jfs", "reiserfs"})
+	for (const char *type : {"xfs", "jfs", "reiserfs"})
 		EXPECT_EQ(flags(std::string("1 0 0:1 / /x rw - ") + type + " /dev/sda1 rw"),
 			  uint32_t(MNT_JOURNALED))
 			<< type;
-	EXPECT_EQ(flags("1 0 0:1 / /x rw - ext2 /dev/sda1 rw"), 0u);
+	// ext3 and ext4 only with a journal the kernel runs; device 0:1 has none.
+	for (const char *type : {"ext2", "ext3", "ext4"})
+		EXPECT_EQ(flags(std::string("1 0 0:1 / /x rw - ") + type + " /dev/sda1 rw"), 0u) << type;
 	for (const char *option : {"usrquota", "grpquota", "prjquota", "quota", "usrjquota=aquota.user", "uquota"})
-		EXPECT_EQ(flags(std::string("1 0 0:1 / /x rw - ext4 /dev/sda1 rw,") + option),
+		EXPECT_EQ(flags(std::string("1 0 0:1 / /x rw - xfs /dev/sda1 rw,") + option),
 			  uint32_t(MNT_QUOTA | MNT_JOURNALED))
 			<< option;
-	EXPECT_EQ(flags("1 0 0:1 / /x rw - ext4 /dev/sda1 rw,noquota"), uint32_t(MNT_JOURNALED));
+	EXPECT_EQ(flags("1 0 0:1 / /x rw - xfs /dev/sda1 rw,noquota"), uint32_t(MNT_JOURNALED));
 }
 
 TEST(MountInfo, LongPathsDoNotFitTheRecord)
 {
-	MountEntry e = entry("1 0 0:1 / /x rw - fuse.fusefs_ardntfs /dev/disk2 rw");
+	MountEntry e = entry("7 0 0:1 / /x rw - fuse.fusefs_ardntfs /dev/disk2 rw");
 	e.mount_point = "/" + std::string(1023, 'a');
 	struct compat_statfs rec{};
 	EXPECT_FALSE(compat::fill_names(e, rec));
-	e.mount_point.pop_back();
+	// Cut, yet the record is whole: its type, id and flags do not depend
+	// on how long the names are.
+	EXPECT_EQ(std::string(rec.f_mntonname), e.mount_point.substr(0, 1023));
+	EXPECT_STREQ(rec.f_fstypename, "fusefs_ardntfs");
+	EXPECT_EQ(rec.f_fsid.val[0], 7);
+	e.fstype = "overlay";
+	e.source = std::string(2000, 's');
+	e.mount_point = "/";
+	EXPECT_FALSE(compat::fill_names(e, rec));
+	EXPECT_EQ(std::string(rec.f_mntfromname), std::string(1023, 's'));
+	EXPECT_EQ(rec.f_flags, uint32_t(MNT_UNION | MNT_ROOTFS));
+	e = entry("1 0 0:1 / /x rw - fuse.fusefs_ardntfs /dev/disk2 rw");
+	e.mount_point = "/" + std::string(1022, 'a');
 	ASSERT_TRUE(compat::fill_names(e, rec));
 	EXPECT_EQ(strlen(rec.f_mntonname), 1023u);
 	EXPECT_STREQ(rec.f_fstypename, "fusefs_ardntfs");
@@ -123,6 +145,62 @@ TEST(Statfs, FailsWithTheCallsErrorNumber)
 	errno = 0;
 	EXPECT_EQ(compat_statfs("/nonexistent/path", &sfs), -1);
 	EXPECT_EQ(errno, ENOENT);
+}
+
+// One process by its id, as sysctl(CTL_KERN, KERN_PROC, KERN_PROC_PID) gives it.
+bool process(pid_t pid, struct kinfo_proc &info, size_t &length)
+{
+	int name[4] = {CTL_KERN, KERN_PROC, KERN_PROC_PID, pid};
+	length = sizeof info;
+	return sysctl(name, 4, &info, &length, nullptr, 0) == 0;
+}
+
+double seconds(const struct timeval &tv)
+{
+	return double(tv.tv_sec) + double(tv.tv_usec) / 1e6;
+}
+
+TEST(Sysctl, ProcessStartAndCommandName)
+{
+	struct timespec before, after;
+	clock_gettime(CLOCK_REALTIME, &before);
+	pid_t child = fork();
+	if (child == 0) {
+		execl("/bin/sleep", "a-name-longer-than-sixteen", "100", (char *)nullptr);
+		_exit(127);
+	}
+	clock_gettime(CLOCK_REALTIME, &after);
+	ASSERT_GT(child, 0);
+
+	struct kinfo_proc info;
+	size_t length = 0;
+	// The name is the program file's, once it is executed.
+	for (int i = 0; i < 5000 && process(child, info, length) && strcmp(info.kp_proc.p_comm, "sleep") != 0; i++)
+		usleep(1000);
+	ASSERT_TRUE(process(child, info, length)) << strerror(errno);
+	EXPECT_EQ(length, sizeof info);
+	EXPECT_EQ(info.kp_proc.p_pid, child);
+	EXPECT_EQ(info.kp_eproc.e_ppid, getpid());
+	EXPECT_STREQ(info.kp_proc.p_comm, "sleep");
+	// Made by the fork, to a clock tick of 10 ms.
+	const double start = seconds(info.kp_proc.p_starttime);
+	EXPECT_GE(start, double(before.tv_sec) + before.tv_nsec / 1e9 - 0.02);
+	EXPECT_LE(start, double(after.tv_sec) + after.tv_nsec / 1e9 + 0.001);
+
+	kill(child, SIGKILL);
+	waitpid(child, nullptr, 0);
+	ASSERT_TRUE(process(child, info, length));
+	EXPECT_EQ(length, 0u) << "a process that is gone";
+	ASSERT_TRUE(process(0, info, length));
+	EXPECT_EQ(length, 0u);
+
+	length = 1;
+	int name[4] = {CTL_KERN, KERN_PROC, KERN_PROC_PID, getpid()};
+	EXPECT_EQ(sysctl(name, 4, &info, &length, nullptr, 0), -1);
+	EXPECT_EQ(errno, ENOMEM);
+	length = 0;
+	EXPECT_EQ(sysctl(name, 4, nullptr, &length, nullptr, 0), 0);
+	EXPECT_EQ(length, sizeof info);
 }
 
 }  // namespace

@@ -99,16 +99,25 @@ TEST_F(PlatformVolumes, DiskArbitrationRefusesABusyVolumeUnlessForced)
 	EXPECT_EQ(r.out, "dissenter 0xf8da0002\nstays\nunmounted /dev/disk3s2\ngone\n");
 }
 
-TEST_F(PlatformVolumes, DiskArbitrationUnmountsTheMostRecentMountOfADisk)
+TEST_F(PlatformVolumes, DiskArbitrationRefusesANameThatLeadsToNoOneVolume)
 {
+	// Two volumes of one disk name: which is meant cannot be told.  A
+	// tmpfs that merely carries a disk's name is no disk's volume.
 	Result r = sh(R"(
 		vol /tmp/first fusefs_ardntfs /dev/disk8
 		vol /tmp/second fusefs_ardntfs /dev/disk8
 		platform_probe da-unmount disk8
 		is_mounted /tmp/first && echo "first stays"
-		is_mounted /tmp/second || echo "second gone"
+		is_mounted /tmp/second && echo "second stays"
+		vol /tmp/vol fusefs_ardntfs /dev/disk9
+		mkdir /tmp/t; mount -t tmpfs /dev/disk9 /tmp/t
+		platform_probe da-unmount /dev/disk9
+		is_mounted /tmp/vol || echo "volume gone"
+		is_mounted /tmp/t && echo "tmpfs stays"
+		platform_probe da-unmount /dev/disk9
 	)");
-	EXPECT_EQ(r.out, "unmounted disk8\nfirst stays\nsecond gone\n");
+	EXPECT_EQ(r.out, "dissenter 0xf8da0003\nfirst stays\nsecond stays\nunmounted /dev/disk9\nvolume gone\n"
+			 "tmpfs stays\ndissenter 0xf8da0006\n");
 }
 
 TEST_F(PlatformVolumes, UnscheduledSessionGetsNoAnswer)

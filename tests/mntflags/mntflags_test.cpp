@@ -1,6 +1,8 @@
 // mntflags in a private root, against real mounts.
 #include "sandbox.h"
 
+#include <unistd.h>
+
 #include <fstream>
 #include <sstream>
 
@@ -75,8 +77,9 @@ TEST_F(Mntflags, FindsTheMountThatReallyHoldsThePath)
 TEST_F(Mntflags, OverlayIsAUnionAndJournaledFileSystemsShowIt)
 {
 	// /usr is bound read-only from this machine; whether it is journaled
-	// depends on the machine's own file system.
-	std::string usr_type;
+	// depends on the machine's own file system: ext3 and ext4 when the
+	// kernel runs a journal for their device.
+	std::string usr_type, usr_dev;
 	std::ifstream mountinfo("/proc/self/mountinfo");
 	for (std::string line; std::getline(mountinfo, line);) {
 		std::istringstream f(line);
@@ -86,11 +89,19 @@ TEST_F(Mntflags, OverlayIsAUnionAndJournaledFileSystemsShowIt)
 		}
 		std::string type;
 		f >> type;
-		if (mp == "/usr" || (mp == "/" && usr_type.empty()))
+		if (mp == "/usr" || (mp == "/" && usr_type.empty())) {
 			usr_type = type;
+			usr_dev = dev;
+		}
 	}
-	bool journaled = usr_type == "ext3" || usr_type == "ext4" || usr_type == "xfs" ||
-			 usr_type == "jfs" || usr_type == "reiserfs";
+	std::string device;
+	std::ifstream partitions("/proc/partitions");
+	for (std::string major, minor, blocks, name; partitions >> major >> minor >> blocks >> name;)
+		if (major + ":" + minor == usr_dev)
+			device = name;
+	bool journaled = usr_type == "xfs" || usr_type == "jfs" || usr_type == "reiserfs" ||
+			 ((usr_type == "ext3" || usr_type == "ext4") && !device.empty() &&
+			  access(("/proc/fs/jbd2/" + device + "-8").c_str(), F_OK) == 0);
 
 	Result r = box.sh(R"(
 		mkdir -p /tmp/lo /tmp/up /tmp/wk /tmp/ov
@@ -102,6 +113,44 @@ TEST_F(Mntflags, OverlayIsAUnionAndJournaledFileSystemsShowIt)
 	EXPECT_EQ(r.out, std::string("[ov]\nMNT_UNION\n[usr]\nMNT_RDONLY\nMNT_NOSUID\nMNT_NODEV\n") +
 				 (journaled ? "MNT_JOURNALED\n" : ""))
 		<< "/usr is " << usr_type;
+}
+
+TEST_F(Mntflags, JournaledOnlyWithAJournal)
+{
+	// ext4 made without a journal is not journaled; with one, and ext3,
+	// which always has one, are.
+	if (access("/dev/loop-control", R_OK | W_OK) != 0) {
+		if (sandbox::in_ci())
+			FAIL() << "loop devices required under CI";
+		GTEST_SKIP() << "needs loop devices (/dev/loop-control)";
+	}
+	Result r = box.sh(R"(
+		cd /tmp
+		mkfs.ext4 -q -F -O ^has_journal none.img 8M >/dev/null 2>&1
+		mkfs.ext4 -q -F ext4.img 8M >/dev/null 2>&1
+		mkfs.ext3 -q -F ext3.img 8M >/dev/null 2>&1
+		for fs in none ext4 ext3; do
+			mkdir $fs && mount -o loop $fs.img $fs && echo "[$fs]" && mntflags $fs
+		done
+		umount none ext4 ext3
+	)");
+	EXPECT_EQ(r.status, 0) << r;
+	EXPECT_EQ(r.out, "[none]\n[ext4]\nMNT_JOURNALED\n[ext3]\nMNT_JOURNALED\n");
+}
+
+TEST_F(Mntflags, FlagsDoNotDependOnHowLongTheNamesAre)
+{
+	// A mount point, or a name mounted from, of 1024 bytes or more.
+	Result r = box.sh(R"sh(
+		p=/tmp; for i in 1 2 3 4 5 6; do p=$p/$(printf '%0200d' $i); done
+		mkdir -p $p /tmp/lo /tmp/up /tmp/wk /tmp/lo2 /tmp/up2 /tmp/wk2 /tmp/ov
+		mount -t overlay overlay -o lowerdir=/tmp/lo,upperdir=/tmp/up,workdir=/tmp/wk $p
+		mount -t overlay "$(printf '%01100d' 0)" -o ro,lowerdir=/tmp/lo2:/tmp/up2 /tmp/ov
+		echo "[long mount point]"; mntflags $p
+		echo "[long source]"; mntflags /tmp/ov
+	)sh");
+	EXPECT_EQ(r.status, 0) << r;
+	EXPECT_EQ(r.out, "[long mount point]\nMNT_UNION\n[long source]\nMNT_RDONLY\nMNT_UNION\n");
 }
 
 TEST_F(Mntflags, FuseTestVolume)

@@ -34,6 +34,25 @@ start() { "$D" >/tmp/inst.out 2>/tmp/inst.err && INST=$(recorded) && wait_for re
 waits_for_lock() { grep -q lock "/proc/$1/wchan"; }
 # At least N passes of the instance failed on /tmp/vol.
 failed_passes() { [ "$(grep -c 'Could not unmount /tmp/vol!' /tmp/inst.err)" -ge "$1" ]; }
+# How many live processes run as an instance ("... -f"), whatever their path.
+running() {
+	n=0
+	for c in /proc/[0-9]*/cmdline; do
+		p=${c#/proc/}; p=${p%/cmdline}
+		case "$(tr '\0' ' ' 2>/dev/null <"$c")" in
+		*ardova_ntfs_daemon*" -f ") alive "$p" && n=$((n + 1)) ;;
+		esac
+	done
+	echo "running: $n"
+}
+# The process waits to write into a full pipe.
+in_write() { grep -q pipe_write "/proc/$1/wchan"; }
+# Standard error of a process held in a full FIFO: fill_fifo makes the FIFO,
+# open on descriptor 7, and fills it; drain_fifo lets the writer go on;
+# rest_of_fifo prints what was written after that, once the writer is done.
+fill_fifo() { mkfifo /tmp/fifo && exec 7<>/tmp/fifo && head -c 65536 /dev/zero >&7; }
+drain_fifo() { dd bs=65536 count=1 iflag=fullblock <&7 >/dev/null 2>&1; }
+rest_of_fifo() { echo END >&7; while read -r l <&7; do [ "$l" = END ] && break; echo "$l"; done; }
 )sh";
 
 // Process ids differ from run to run.
@@ -253,6 +272,75 @@ TEST_F(Daemon, InstanceWhoseProgramFileWasReplacedIsStillStopped)
 	EXPECT_EQ(r.out, unloading_all + "status 0\ninstance gone\n");
 }
 
+TEST_F(Daemon, InstanceIsKnownThroughLinksRenamesAndReplacedProgramFiles)
+{
+	// Started through a link to a versioned file, renamed by an upgrade,
+	// replaced while another link keeps the old file alive: each time the
+	// instance is still recognised, so a start replaces it, -u stops it,
+	// and never do two run.
+	Result r = sh(R"sh(
+		mkdir /tmp/sbin /tmp/lib
+		cp $D /tmp/lib/ardova_ntfs_daemon-1.0
+		ln -s /tmp/lib/ardova_ntfs_daemon-1.0 /tmp/sbin/ardova_ntfs_daemon
+		/tmp/sbin/ardova_ntfs_daemon >/dev/null; inst=$(recorded); wait_for ready $inst
+		$D -u; st; wait_exit $inst; running
+
+		cp $D /tmp/sbin/ardova_ntfs_daemon
+		/tmp/sbin/ardova_ntfs_daemon >/dev/null; inst=$(recorded); wait_for ready $inst
+		mv /tmp/sbin/ardova_ntfs_daemon /tmp/sbin/ardova_ntfs_daemon.old
+		$D; st; wait_exit $inst; wait_for ready $(recorded); running
+		$D -u >/dev/null; wait_for test -z "$(running | grep -v 'running: 0')"
+
+		cp $D /tmp/lib/ardova_ntfs_daemon-1.1
+		ln -f /tmp/lib/ardova_ntfs_daemon-1.1 /tmp/sbin/ardova_ntfs_daemon
+		/tmp/sbin/ardova_ntfs_daemon >/dev/null; inst=$(recorded); wait_for ready $inst
+		rm /tmp/sbin/ardova_ntfs_daemon && cp $D /tmp/sbin/ardova_ntfs_daemon
+		readlink /proc/$inst/exe
+		$D -s; st; wait_exit $inst; running
+	)sh");
+	EXPECT_EQ(r.out, unloading_all + "status 0\nrunning: 0\n" + unloading_existing + started +
+				 "status 0\nrunning: 1\n/tmp/sbin/ardova_ntfs_daemon (deleted)\n" +
+				 unloading_and_unmounting + "status 0\nrunning: 0\n");
+	EXPECT_EQ(r.err, "");
+}
+
+TEST_F(Daemon, ProcessStartedAfterItsRecordWasWrittenIsNotTheInstance)
+{
+	// A process that got the recorded id after the record was written
+	// (here: a record dated a minute before the process started) is
+	// another process, even one of this program.
+	Result r = sh(R"sh(
+		$D -f & hand=$!
+		wait_for ready $hand
+		echo $hand >$PIDFILE
+		touch -d @$(( $(date +%s) - 60 )) $PIDFILE
+		$D -u; st
+		say_alive $hand "started later"; say_pidfile
+		kill -9 $hand
+	)sh");
+	EXPECT_EQ(r.out, unloading_all + orphaned + "status 0\nstarted later alive\nno pid file\n");
+	EXPECT_EQ(r.err, "");
+}
+
+TEST_F(Daemon, RecordsBeyond32BitsAreNeverSignalled)
+{
+	// Whatever the word size: 2^32 + the instance's id is not its id.
+	Result r = sh(R"sh(
+		start; inst=$INST
+		for record in $((4294967296 + inst)) $((8589934592 + inst)) 18446744073709551617 \
+			      99999999999999999999999$inst -$inst; do
+			echo "$record" >$PIDFILE
+			$D -u; st
+		done
+		say_alive $inst instance
+	)sh");
+	std::string out;
+	for (int i = 0; i < 5; i++)
+		out += unloading_all + orphaned + "status 0\n";
+	EXPECT_EQ(r.out, out + "instance alive\n");
+	EXPECT_EQ(r.err, "");
+}
+
 // --- rights and failing system calls ------------------------------------
 
 TEST_F(Daemon, StartAndStopWithoutRights)
@@ -284,6 +372,41 @@ TEST_F(Daemon, PidFileThatIsALinkIsNeverFollowed)
 				 E +
 				 "Unexpected error while opening \"/var/run/ardova_ntfs_daemon.pid\": 40 (Too many levels of "
 				 "symbolic links)\n");
+}
+
+TEST_F(Daemon, ClosedStandardStreamsNeverStandInForThePidFile)
+{
+	// With descriptor 1 or 2 closed, the pid file would open as one of
+	// them and take the messages: the record stays the id, the old
+	// instance is stopped, and one instance runs.
+	Result r = sh(R"sh(
+		start; old=$INST
+		$D >&-; st
+		wait_exit $old; new=$(recorded); wait_for ready $new; running
+		[ "$(cat $PIDFILE)" = "$new" ] && echo "record is the id"
+		$D 2>&- <&-; st
+		wait_exit $new; wait_for ready $(recorded); running
+		$D -u >&- 2>&-; st; running; say_pidfile
+	)sh");
+	EXPECT_EQ(r.out, "status 0\nrunning: 1\nrecord is the id\n" + unloading_existing + started +
+				 "status 0\nrunning: 1\nstatus 0\nrunning: 0\nno pid file\n");
+	EXPECT_EQ(r.err, "");
+}
+
+TEST_F(Daemon, PidFileThatIsNotARegularFileIsRefused)
+{
+	// A FIFO would block every reader of the record for ever.
+	Result r = sh(R"sh(
+		mkfifo $PIDFILE
+		timeout 20 $D; st
+		timeout 20 $D -u; st
+		timeout 20 $D -s; st
+		[ -p $PIDFILE ] && echo "FIFO left"
+	)sh");
+	EXPECT_EQ(r.out, "status 3\n" + unloading_all + "status 4\n" + unloading_and_unmounting + "status 14\nFIFO left\n");
+	const std::string refused = E + "Unexpected error while opening \"/var/run/ardova_ntfs_daemon.pid\": 95 (Operation not supported)\n";
+	EXPECT_EQ(r.err, E + "Failed to open /var/run/ardova_ntfs_daemon.pid: 95 (Operation not supported)\n" + refused +
+				 refused);
 }
 
 TEST_F(Daemon, KillThatFailsKeepsTheRecord)
@@ -333,6 +456,42 @@ TEST_F(Daemon, StartThatCannotForkOrWriteItsRecordLeavesNothing)
 	EXPECT_EQ(r.out, "status 2\nno pid file\nstatus 2\nno pid file\nno instance\n");
 	EXPECT_EQ(r.err, E + "Could not start the background instance: 11 (Resource temporarily unavailable)\n" + E +
 				 "Could not write /var/run/ardova_ntfs_daemon.pid: 28 (No space left on device)\n");
+}
+
+TEST_F(Daemon, LauncherKilledBeforeItsRecordLeavesNoInstance)
+{
+	// The launcher dies at the write of its record (strace fails the write
+	// and kills it; its child is left alone once it re-executes).  The
+	// child must not become an instance that nothing records.
+	Result r = sh(R"sh(
+		strace -f -b execve -qq -o /dev/null -e trace=write \
+			-e inject=write:error=EIO:signal=KILL:when=1 $D; st
+		running
+		$D >/dev/null; st; wait_for ready $(recorded); running
+		$D -u >/dev/null; st
+	)sh");
+	EXPECT_EQ(r.out, "status 137\nrunning: 0\nstatus 0\nrunning: 1\nstatus 0\n");
+}
+
+TEST_F(Daemon, StartWhoseNewFileIsDeletedBeforeItsLockStartsOver)
+{
+	// Where a new file is locked only after its creation, a stopper may
+	// take it in between for a damaged record and delete it.  The start
+	// (a build whose opens lock after creating, held at that moment) must
+	// not write its record into the deleted file.
+	Result r = sh(R"sh(
+		/sandbox/support/ardova_ntfs_daemon_target_lock >/tmp/l.out 2>&1 & launcher=$!
+		wait_for all_stopped $launcher && echo "held before its lock"
+		$D -u; st
+		kill -CONT $launcher; wait $launcher; st
+		cat /tmp/l.out
+		inst=$(recorded); wait_for ready $inst && running
+		$D -u >/dev/null; st; wait_exit $inst; running
+	)sh");
+	EXPECT_EQ(r.out, "held before its lock\n" + unloading_all +
+				 "Could not read PID from \"/var/run/ardova_ntfs_daemon.pid\" (scanres=-1). Removing "
+				 "possibly damaged .pid-file.\nstatus 0\nstatus 0\n" +
+				 started + "running: 1\nstatus 0\nrunning: 0\n");
 }
 
 TEST_F(Daemon, FailedReExecutionLeavesAnOrphanedRecord)
@@ -392,6 +551,20 @@ TEST_F(Daemon, TerminateForcesABusyVolumeAndEnds)
 	)sh");
 	EXPECT_EQ(r.out, "no pid file\n/tmp/busy unmounted\n/tmp/idle unmounted\n/tmp/other mounted\n" + started +
 				 "--\n" + E + "Could not unmount /tmp/busy normally, trying to force unmount...\n");
+}
+
+TEST_F(Daemon, InstanceWorksOnWhenNoOneReadsItsMessages)
+{
+	// Its output is a pipe whose reader is gone: the message about the
+	// busy volume is lost, and the unmounting goes on.
+	Result r = sh(R"sh(
+		vol /tmp/vol; make_busy /tmp/vol
+		$D 2>&1 | head -n 1
+		inst=$(recorded); wait_for ready $inst
+		kill -TERM $inst; wait_exit $inst
+		say_pidfile; say_mounted /tmp/vol
+	)sh");
+	EXPECT_EQ(r.out, started + "no pid file\n/tmp/vol unmounted\n");
 }
 
 TEST_F(Daemon, TerminateKeepsRetryingEverySecondUntilStopped)
@@ -493,6 +666,99 @@ TEST_F(Daemon, RequestsPendingTogetherAreTakenInOrder)
 		both USR1 INT
 	)sh");
 	EXPECT_EQ(r.out, "/tmp/vol unmounted\n/tmp/vol unmounted\n/tmp/vol mounted\n");
+}
+
+// --- only the driver's volumes ------------------------------------------
+
+TEST_F(Daemon, UserSignalUnmountsNoOtherMountOfTheSameDiskName)
+{
+	// A tmpfs named like a driver volume's disk, and two driver volumes of
+	// one disk name: the name leads to no one volume, so each listed
+	// volume is unmounted by its own path, and the message names the one
+	// that stays.
+	Result r = sh(R"sh(
+		vol /tmp/a fusefs_ardntfs /dev/disk5s1
+		mkdir /tmp/t; mount -t tmpfs /dev/disk5s1 /tmp/t
+		vol /tmp/b fusefs_ardntfs /dev/disk6s1
+		vol /tmp/c fusefs_ardntfs /dev/disk6s1
+		make_busy /tmp/b
+		start; inst=$INST
+		kill -USR1 $inst
+		wait_text /tmp/inst.err 'Could not unmount'; wait_unmounted /tmp/c
+		say_mounted /tmp/a; say_mounted /tmp/t; say_mounted /tmp/b; say_alive $inst instance
+		cat /tmp/inst.err
+	)sh");
+	EXPECT_EQ(r.out, "/tmp/a unmounted\n/tmp/t mounted\n/tmp/b mounted\ninstance alive\n" + E +
+				 "Could not unmount /tmp/b!\n");
+}
+
+TEST_F(Daemon, MountPointBehindAFolderSwappedForALinkIsLeftAlone)
+{
+	// After the listing (the stopper is held writing its first message),
+	// the folder above a driver volume is moved and a link to another
+	// folder takes its name, where a busy unrelated mount lies under the
+	// same name.  Only the listed volume may be unmounted, and it is no
+	// longer where the path leads.
+	Result r = sh(R"sh(
+		vol /tmp/a; make_busy /tmp/a
+		mkdir -p /tmp/u/dir /tmp/other/vol; vol /tmp/u/dir/vol
+		mount -t tmpfs none /tmp/other/vol; make_busy /tmp/other/vol
+		start
+		fill_fifo
+		$D -s >/dev/null 2>&7 & stopper=$!
+		wait_for in_write $stopper && echo "held after the listing"
+		mv /tmp/u/dir /tmp/u/moved && ln -s /tmp/other /tmp/u/dir
+		drain_fifo; wait $stopper; st
+		rest_of_fifo
+		say_mounted /tmp/other/vol; say_mounted /tmp/u/moved/vol; say_mounted /tmp/a
+	)sh");
+	EXPECT_EQ(r.out, "held after the listing\nstatus 0\n" + E +
+				 "Could not unmount /tmp/a normally, trying to force unmount...\n" + E +
+				 "Could not unmount /tmp/u/dir/vol normally, trying to force unmount...\n" + E +
+				 "Could not unmount /tmp/u/dir/vol!\n/tmp/other/vol mounted\n/tmp/u/moved/vol mounted\n"
+				 "/tmp/a unmounted\n");
+}
+
+TEST_F(Daemon, VolumeUnderAnotherMountIsReportedAndTriedAgain)
+{
+	// The path leads to the tmpfs on top, which is not the driver's: it
+	// stays, the covered volume is reported, and the instance keeps
+	// trying until it is stopped.
+	Result r = sh(R"sh(
+		vol /tmp/vol; mount -t tmpfs none /tmp/vol
+		start; inst=$INST
+		kill -TERM $inst
+		wait_for failed_passes 2
+		say_alive $inst instance; say_pidfile
+		grep -c ' /tmp/vol ' /proc/self/mountinfo
+		$D -u >/dev/null; wait_exit $inst
+		head -n 2 /tmp/inst.err
+	)sh");
+	EXPECT_EQ(r.out, "instance alive\npid file: N|\n2\n" + E +
+				 "Could not unmount /tmp/vol normally, trying to force unmount...\n" + E +
+				 "Could not unmount /tmp/vol!\n");
+}
+
+TEST_F(Daemon, VolumeWhosePathIsTooLongToNameIsNotReportedGone)
+{
+	// A mount point of 1024 bytes or more cannot be named in the record:
+	// the volume is listed under its path cut to 1023 bytes, cannot be
+	// unmounted by it, and is reported; the instance does not end.
+	Result r = sh(R"sh(
+		p=/tmp; for i in 1 2 3 4 5; do p=$p/$(printf '%0200d' $i); done; p=$p/volume-mounted-here
+		vol $p
+		start; inst=$INST
+		$D -s 2>/tmp/s.err >/dev/null; st
+		cut=$(printf '%s' "$p" | head -c 1023)
+		[ "$(cat /tmp/s.err)" = "[ardova_ntfs_daemon] ERROR: Could not unmount $cut normally, trying to force unmount...
+[ardova_ntfs_daemon] ERROR: Could not unmount $cut!" ] && echo "reported with its path cut"
+		is_mounted $p && echo "still mounted"
+		start; inst=$INST
+		kill -TERM $inst; wait_for grep -q "unmount $cut!" /tmp/inst.err
+		say_alive $inst instance
+		$D -u >/dev/null; wait_exit $inst
+	)sh");
+	EXPECT_EQ(r.out, "status 0\nreported with its path cut\nstill mounted\ninstance alive\n");
 }
 
 // --- the pid-file lock --------------------------------------------------

@@ -5,6 +5,7 @@
 #include <DiskArbitration/DiskArbitration.h>
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 int daemon_main(int argc, char *argv[]);
 bool unmount_volqa_filesystems(bool use_diskarbitration, bool force_retry);
 bool try_unmount_diskarbitration(const struct statfs *fs, bool force);
+bool try_unmount_posix(const struct statfs *fs, bool force);
 void unmount_callback(DADiskRef disk, DADissenterRef dissenter, void *context);
 
 namespace {
@@ -25,14 +27,25 @@ const std::string prefix = "[ardova_ntfs_daemon] ERROR: ";
 
 class UnmountPass : public testing::Test {
 protected:
-	void SetUp() override { fake::reset(); }
+	void SetUp() override
+	{
+		fake::reset();
+		ASSERT_FALSE(platform.root.empty());
+		char cwd[4096];
+		ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+		home = cwd;
+	}
+	void TearDown() override { fake::cleanup(); }
 
-	// Runs the pass and keeps what it wrote to standard error.
+	// Runs the pass and keeps what it wrote to standard error, the
+	// temporary root taken out.  The working folder is as it was.
 	bool pass(bool use_diskarbitration, bool force_retry)
 	{
 		testing::internal::CaptureStderr();
 		bool result = unmount_volqa_filesystems(use_diskarbitration, force_retry);
-		err = testing::internal::GetCapturedStderr();
+		err = fake::without_root(testing::internal::GetCapturedStderr());
+		char cwd[4096];
+		EXPECT_EQ(std::string(getcwd(cwd, sizeof cwd)), home);
 		return result;
 	}
 
@@ -49,6 +62,7 @@ protected:
 	}
 
 	std::string err;
+	std::string home;
 };
 
 // The whole Disk Arbitration attempt on one disk, up to its release.
@@ -201,6 +215,55 @@ TEST_F(UnmountPass, CallbackStoresItsVerdictAndStopsTheRunLoop)
 	unmount_callback(nullptr, nullptr, &cell);
 	EXPECT_EQ(cell, 1);
 	EXPECT_EQ(platform.calls, (Calls{"CFRunLoopStop current", "CFRunLoopStop current"}));
+}
+
+TEST_F(UnmountPass, AMountTableThatCannotBeReadIsNoSuccess)
+{
+	platform.table_fails = true;
+	EXPECT_FALSE(pass(false, true));
+	EXPECT_TRUE(platform.calls.empty());
+	EXPECT_EQ(err, prefix + "Could not list the mounted file systems: 12 (Cannot allocate memory)\n");
+}
+
+TEST_F(UnmountPass, AVolumeStillListedAfterItsUnmountIsNotUnmounted)
+{
+	// unmount() returned 0 and Disk Arbitration answered, yet the volume
+	// is still there: the pass says so rather than believe them.
+	Volume stuck{"fusefs_ardntfs", 0, "/dev/disk2", "/Volumes/Stuck"};
+	stuck.stays = true;
+	platform.volumes = {stuck, {"fusefs_ardntfs", 0, "/dev/disk3", "/Volumes/Idle"}};
+	EXPECT_FALSE(pass(false, true));
+	EXPECT_EQ(platform.calls, (Calls{"unmount /Volumes/Stuck 0", "unmount /Volumes/Stuck MNT_FORCE",
+					 "unmount /Volumes/Idle 0"}));
+	EXPECT_EQ(err, prefix + "Could not unmount /Volumes/Stuck normally, trying to force unmount...\n" + prefix +
+			       "Could not unmount /Volumes/Stuck!\n");
+
+	platform.calls.clear();
+	EXPECT_FALSE(pass(true, false));
+	Calls expected = da_calls("/dev/disk2", "0x0", true);
+	expected.push_back("unmount /Volumes/Stuck 0");
+	EXPECT_EQ(platform.calls, expected);
+	EXPECT_EQ(err, prefix + "Could not unmount /Volumes/Stuck!\n");
+}
+
+TEST_F(UnmountPass, OnlyTheMountThatThePathLeadsToIsUnmounted)
+{
+	// Another volume was mounted over the listed one: the path leads to
+	// it, not to the driver's volume, so nothing is unmounted.  A volume
+	// that went away meanwhile counts as unmounted.
+	platform.volumes = {{"fusefs_ardntfs", 0, "/dev/disk2", "/Volumes/Covered"},
+			    {"fusefs_ardntfs", 0, "/dev/disk4", "/Volumes/Gone"},
+			    {"tmpfs", 0, "tmpfs", "/Volumes/Covered"}};
+	struct statfs *mounts = nullptr;
+	ASSERT_EQ(getmntinfo(&mounts, MNT_NOWAIT), 4);
+	// The next look at the table reuses its storage.
+	std::vector<struct statfs> listed(mounts + 1, mounts + 3);
+	platform.volumes[1].mounted = false;
+	EXPECT_FALSE(try_unmount_posix(&listed[0], true));
+	EXPECT_TRUE(try_unmount_posix(&listed[1], true));
+	EXPECT_TRUE(platform.calls.empty());
+	EXPECT_TRUE(platform.volumes[0].mounted);
+	EXPECT_TRUE(platform.volumes[2].mounted);
 }
 
 TEST(DaemonEntry, EmptyArgumentVectorIsAUsageError)

@@ -13,24 +13,27 @@
  * the file it locked is still the one the path names.
  */
 #include <sys/param.h>
+#include <sys/types.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/types.h>
+#include <sys/sysctl.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 
 #include <CoreFoundation/CoreFoundation.h>
 #include <DiskArbitration/DiskArbitration.h>
 #include <fcntl.h>
-#include <libproc.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 static const char program_name[] = "ardova_ntfs_daemon";
 static const char pid_file_path[] = "/var/run/ardova_ntfs_daemon.pid";
@@ -61,17 +64,41 @@ bool try_unmount_posix(const struct statfs *fs, bool force);
 bool try_unmount_diskarbitration(const struct statfs *fs, bool force);
 void unmount_callback(DADiskRef disk, DADissenterRef dissenter, void *context);
 
+// Where a listed volume stands in the mount table now.
+enum VolumeState {
+	volume_gone,         // unmounted
+	volume_reachable,    // the last mount on its path: what the path leads to
+	volume_unreachable   // covered by another mount, moved, or not to be told
+};
+
+static bool open_standard_descriptors();
 static int open_pid_file(int flags);
+static int holds_pid_file(int fd);
 static void request_signals(sigset_t *set);
+static int read_record(FILE *stream, unsigned *pid);
 static int remove_pid_file(FILE *pid_stream);
-static bool is_daemon_instance(unsigned pid);
+static bool is_recorded_instance(unsigned pid, FILE *record);
+static bool is_program_name(const char *command, size_t size);
 static bool delete_own_pid_file();
 static void discard_new_pid_file(FILE *pid_stream);
+static bool list_volqa_volumes(std::vector<struct statfs> *volumes);
+static VolumeState volume_state(const struct statfs *listed);
+static bool same_volume(const struct statfs *a, const struct statfs *b);
+static const char *enter_mount_point_folder(const char *mount_point);
+static bool enter_folder(const char *name, size_t length);
+static bool is_plain_name(const char *name, size_t length);
 static void info(const char *format, ...) __attribute__((format(printf, 1, 2)));
 static void error(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
 int main(int argc, char *argv[])
 {
+	// Nothing this program opens may take the place of a closed standard
+	// stream: a message would land in the pid file.
+	if (!open_standard_descriptors())
+		return 1;
+	// Messages to a reader that went away are lost; the work goes on.
+	signal(SIGPIPE, SIG_IGN);
+
 	if (argc == 1)
 		return start_instance(argv[0]);
 	if (argc == 2 && strcmp(argv[1], "-u") == 0) {
@@ -114,7 +141,7 @@ int start_instance(char *program)
 	}
 
 	// Locked from the moment it exists; fails when the old file stayed.
-	fd = open(pid_file_path, O_RDWR | O_EXLOCK | O_CREAT | O_EXCL, pid_file_mode);
+	fd = open_pid_file(O_RDWR | O_EXLOCK | O_CREAT | O_EXCL);
 	FILE *pid_stream = fd >= 0 ? fdopen(fd, "w") : NULL;
 	if (pid_stream == NULL) {
 		if (fd >= 0) {
@@ -122,6 +149,17 @@ int start_instance(char *program)
 			close(fd);
 		}
 		info("Could not open .pid-file for writing! (Are you running the program with sufficient privileges?)");
+		return 2;
+	}
+
+	// The child becomes the instance only once the launcher has recorded
+	// it: a launcher killed before that leaves no instance that nothing
+	// records.  The child reads one byte, or the end of the pipe.
+	int recorded[2];
+	if (pipe(recorded) != 0) {
+		int err = errno;
+		error("Could not start the background instance: %d (%s)", err, strerror(err));
+		discard_new_pid_file(pid_stream);
 		return 2;
 	}
 
@@ -134,6 +172,14 @@ int start_instance(char *program)
 	pid_t pid = fork();
 	if (pid == 0) {
 		fclose(pid_stream);
+		close(recorded[1]);
+		char byte;
+		ssize_t got;
+		while ((got = read(recorded[0], &byte, 1)) < 0 && errno == EINTR) {
+		}
+		close(recorded[0]);
+		if (got != 1)
+			return 0;
 		char dash_f[] = "-f";
 		char *args[] = {program, dash_f, NULL};
 		execv(program, args);
@@ -141,8 +187,10 @@ int start_instance(char *program)
 	}
 	int fork_error = errno;
 	sigprocmask(SIG_SETMASK, &saved_mask, NULL);
+	close(recorded[0]);
 	if (pid < 0) {
 		error("Could not start the background instance: %d (%s)", fork_error, strerror(fork_error));
+		close(recorded[1]);
 		discard_new_pid_file(pid_stream);
 		return 2;
 	}
@@ -150,12 +198,15 @@ int start_instance(char *program)
 	if (fprintf(pid_stream, "%u\n", unsigned(pid)) < 0 || fflush(pid_stream) != 0) {
 		int err = errno;
 		error("Could not write %s: %d (%s)", pid_file_path, err, strerror(err));
-		kill(pid, SIGKILL);
+		close(recorded[1]);  // the child ends without becoming the instance
 		waitpid(pid, NULL, 0);
 		discard_new_pid_file(pid_stream);
 		return 2;
 	}
 	fclose(pid_stream);
+	while (write(recorded[1], "", 1) < 0 && errno == EINTR) {
+	}
+	close(recorded[1]);
 	info("ardova_ntfs_daemon started with process id %d.", int(pid));
 	return 0;
 }
@@ -187,13 +238,13 @@ int unload(FILE *pid_stream)
 	}
 
 	unsigned pid = 0;
-	int scanres = fscanf(stream, "%u", &pid);
+	int scanres = read_record(stream, &pid);
 	int result;
 	if (scanres != 1) {
 		info("Could not read PID from \"%s\" (scanres=%d). Removing possibly damaged .pid-file.",
 		     pid_file_path, scanres);
 		result = remove_pid_file(stream);
-	} else if (!is_daemon_instance(pid)) {
+	} else if (!is_recorded_instance(pid, stream)) {
 		info("Orphaned .pid file found. Removing it.");
 		result = remove_pid_file(stream);
 	} else if (kill(pid_t(pid), SIGKILL) != 0) {
@@ -288,19 +339,16 @@ void terminate_gracefully()
 
 /*
  * The unmount pass: every volume of the driver's type, one at a time.
- * True when none is left mounted.
+ * True when none of those listed is left mounted.
  */
 bool unmount_volqa_filesystems(bool use_diskarbitration, bool force_retry)
 {
+	std::vector<struct statfs> volumes;
+	if (!list_volqa_volumes(&volumes))
+		return false;
 	bool all_unmounted = true;
-	// The pass needs the names only; MNT_WAIT would ask every volume for
-	// fresh figures, and a hung one would stall the pass.
-	struct statfs *mounts = NULL;
-	int count = getmntinfo(&mounts, MNT_NOWAIT);
-	for (int i = 0; i < count; i++) {
-		const struct statfs *fs = &mounts[i];
-		if (!is_volqa_volume(fs))
-			continue;
+	for (size_t i = 0; i < volumes.size(); i++) {
+		const struct statfs *fs = &volumes[i];
 		bool unmounted = try_unmount(fs, use_diskarbitration, false);
 		if (!unmounted && force_retry) {
 			error("Could not unmount %s normally, trying to force unmount...", fs->f_mntonname);
@@ -321,16 +369,44 @@ bool is_volqa_volume(const struct statfs *fs)
 	return strncmp(fs->f_fstypename, volqa_type_name, strlen(volqa_type_name)) == 0 && fs->f_fssubtype == 0;
 }
 
+// Disk Arbitration's word counts only when the volume is really gone.
 bool try_unmount(const struct statfs *fs, bool use_diskarbitration, bool force)
 {
-	if (use_diskarbitration && try_unmount_diskarbitration(fs, force))
+	if (use_diskarbitration && try_unmount_diskarbitration(fs, force) && volume_state(fs) == volume_gone)
 		return true;
 	return try_unmount_posix(fs, force);
 }
 
+/*
+ * Unmounts the listed volume and no other: its path is walked without
+ * following links, the mount table must then still show the volume as the
+ * last mount on that path, and it must be gone afterwards.  A volume that
+ * is gone already counts as unmounted.
+ */
 bool try_unmount_posix(const struct statfs *fs, bool force)
 {
-	return unmount(fs->f_mntonname, force ? MNT_FORCE : 0) == 0;
+	int home = open(".", O_RDONLY);
+	if (home < 0)
+		return false;
+	bool unmounted = false;
+	const char *name = enter_mount_point_folder(fs->f_mntonname);
+	switch (volume_state(fs)) {
+	case volume_gone:
+		unmounted = true;
+		break;
+	case volume_reachable:
+		unmounted = name != NULL && unmount(name, force ? MNT_FORCE : 0) == 0 &&
+			    volume_state(fs) == volume_gone;
+		break;
+	case volume_unreachable:
+		break;
+	}
+	if (fchdir(home) != 0) {
+		// Nothing more can be done: the instance works on from "/" or
+		// from the folder above the mount point.
+	}
+	close(home);
+	return unmounted;
 }
 
 bool try_unmount_diskarbitration(const struct statfs *fs, bool force)
@@ -380,28 +456,65 @@ void unmount_callback(DADiskRef, DADissenterRef dissenter, void *context)
 }
 
 /*
- * Opens the pid file with its lock.  A file deleted or replaced while this
- * process waited for the lock is not the record any more: look again.  Any
+ * Opens, or with O_CREAT | O_EXCL creates, the pid file with its lock.  A
+ * file deleted or replaced while this process waited for the lock is not
+ * the record any more: look again.  That holds for a new file too, where
+ * the system creates it first and locks it after: a stopper may lock the
+ * empty file in between, take it for a damaged record and delete it.  Any
  * other failure to compare them is an error, never a reason to retry.
  */
 static int open_pid_file(int flags)
 {
 	for (;;) {
-		int fd = open(pid_file_path, flags);
+		int fd = open(pid_file_path, flags, pid_file_mode);
 		if (fd < 0)
 			return -1;
-		struct stat held, named;
-		if (fstat(fd, &held) == 0 && lstat(pid_file_path, &named) == 0) {
-			if (held.st_dev == named.st_dev && held.st_ino == named.st_ino)
-				return fd;
-		} else if (errno != ENOENT) {
-			int err = errno;
-			close(fd);
+		int held = holds_pid_file(fd);
+		if (held > 0)
+			return fd;
+		int err = errno;
+		close(fd);
+		if (held < 0) {
 			errno = err;
 			return -1;
 		}
-		close(fd);
 	}
+}
+
+// 1 when the path names the file the descriptor holds, 0 when that file was
+// deleted or replaced, -1 with errno set when it cannot be told.
+static int holds_pid_file(int fd)
+{
+	struct stat held, named;
+	if (fstat(fd, &held) != 0)
+		return -1;
+	if (lstat(pid_file_path, &named) != 0)
+		return errno == ENOENT ? 0 : -1;
+	return held.st_dev == named.st_dev && held.st_ino == named.st_ino ? 1 : 0;
+}
+
+/*
+ * Makes sure descriptors 0 to 2 are open, on /dev/null where they were
+ * closed, so that no file this program opens becomes one of them.
+ */
+static bool open_standard_descriptors()
+{
+	for (int fd = 0; fd <= 2; fd++) {
+		if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+			continue;
+		// The lowest free descriptor is fd itself.
+		int null_fd = open("/dev/null", O_RDWR);
+		if (null_fd < 0) {
+			int err = errno;
+			error("Could not open /dev/null: %d (%s)", err, strerror(err));
+			return false;
+		}
+		if (null_fd != fd) {
+			dup2(null_fd, fd);
+			close(null_fd);
+		}
+	}
+	return true;
 }
 
 // The signals that ask the instance to do something.
@@ -429,23 +542,73 @@ static int remove_pid_file(FILE *pid_stream)
 }
 
 /*
- * Whether the recorded id is a process of this program other than the
- * caller.  0 and ids of 2^31 and above would address a process group or
- * every process; a stale id may have been reused by any process.  The
- * program file of an instance may have been replaced since it started: the
- * name it was started from is what counts.
+ * Reads the record as "%u" does, yet the same on every ABI: a number that
+ * does not fit in 32 bits, or has a minus sign, reads as UINT_MAX, which is
+ * no process id.  Returns the count "%u" would: 1 for a number, 0 when
+ * something else stands there, -1 at the end of the file.
  */
-static bool is_daemon_instance(unsigned pid)
+static int read_record(FILE *stream, unsigned *pid)
+{
+	int c;
+	do
+		c = getc(stream);
+	while (c != EOF && isspace(c));
+	if (c == EOF)
+		return -1;
+	const bool negative = c == '-';
+	if (c == '-' || c == '+')
+		c = getc(stream);
+	if (c == EOF || !isdigit(c))
+		return 0;
+	unsigned value = 0;
+	bool too_large = false;
+	for (; c != EOF && isdigit(c); c = getc(stream)) {
+		const unsigned digit = unsigned(c - '0');
+		if (value > (UINT_MAX - digit) / 10)
+			too_large = true;
+		else
+			value = value * 10 + digit;
+	}
+	*pid = negative || too_large ? UINT_MAX : value;
+	return 1;
+}
+
+/*
+ * Whether the record names the instance it was written for.  The launcher
+ * records its child once the child has started, so that process started
+ * no later than the record was written (a second's grace, as file times
+ * may be whole seconds); a process that got the id afterwards is another.
+ * It also runs this program, by the name it was started as, which links,
+ * renames and replaced program files leave as it was.  0 and ids of 2^31
+ * and above would address a process group or every process, and the
+ * caller never takes itself for the instance.
+ */
+static bool is_recorded_instance(unsigned pid, FILE *record)
 {
 	if (pid == 0 || pid > unsigned(INT_MAX) || pid_t(pid) == getpid())
 		return false;
-	if (kill(pid_t(pid), 0) != 0)
+	struct stat written;
+	if (fstat(fileno(record), &written) != 0)
 		return false;
-	char path[PROC_PIDPATHINFO_MAXSIZE];
-	if (proc_pidpath(int(pid), path, sizeof path) <= 0)
+	int name[4] = {CTL_KERN, KERN_PROC, KERN_PROC_PID, int(pid)};
+	struct kinfo_proc process;
+	size_t length = sizeof process;
+	if (sysctl(name, 4, &process, &length, NULL, 0) != 0 || length != sizeof process)
 		return false;
-	const char *slash = strrchr(path, '/');
-	return strcmp(slash != NULL ? slash + 1 : path, program_name) == 0;
+	return is_program_name(process.kp_proc.p_comm, sizeof process.kp_proc.p_comm) &&
+	       process.kp_proc.p_starttime.tv_sec <= written.st_mtime + 1;
+}
+
+// The command name is this program's name, or the longest beginning of it
+// that the system keeps (MAXCOMLEN characters, or one fewer).
+static bool is_program_name(const char *command, size_t size)
+{
+	const char *end = static_cast<const char *>(memchr(command, '\0', size));
+	const size_t length = end != NULL ? size_t(end - command) : size;
+	const size_t full = strlen(program_name);
+	if (length == 0 || length > full || memcmp(command, program_name, length) != 0)
+		return false;
+	return length == full || length >= MAXCOMLEN - 1;
 }
 
 /*
@@ -454,7 +617,9 @@ static bool is_daemon_instance(unsigned pid)
  */
 static bool delete_own_pid_file()
 {
-	int fd = open_pid_file(O_RDONLY | O_EXLOCK | O_NOFOLLOW);
+	// Read and write: a FIFO opened for reading alone would wait for a
+	// writer before the lock could refuse it.
+	int fd = open_pid_file(O_RDWR | O_EXLOCK | O_NOFOLLOW);
 	if (fd < 0)
 		return false;
 	FILE *stream = fdopen(fd, "r");
@@ -463,7 +628,7 @@ static bool delete_own_pid_file()
 		return false;
 	}
 	unsigned pid = 0;
-	bool own = fscanf(stream, "%u", &pid) == 1 && pid_t(pid) == getpid() && unlink(pid_file_path) == 0;
+	bool own = read_record(stream, &pid) == 1 && pid_t(pid) == getpid() && unlink(pid_file_path) == 0;
 	fclose(stream);
 	return own;
 }
@@ -474,6 +639,98 @@ static void discard_new_pid_file(FILE *pid_stream)
 	if (unlink(pid_file_path) != 0)
 		error("Could not delete %s!", pid_file_path);
 	fclose(pid_stream);
+}
+
+// The driver's volumes, copied: the next getmntinfo reuses its storage.
+// The table holds the root at least, so an empty one is a failure.
+static bool list_volqa_volumes(std::vector<struct statfs> *volumes)
+{
+	// Only names are needed: MNT_WAIT would ask every volume for fresh
+	// figures, and a hung one would stall the pass.
+	struct statfs *mounts = NULL;
+	int count = getmntinfo(&mounts, MNT_NOWAIT);
+	if (count <= 0) {
+		int err = errno;
+		error("Could not list the mounted file systems: %d (%s)", err, strerror(err));
+		return false;
+	}
+	for (int i = 0; i < count; i++) {
+		if (is_volqa_volume(&mounts[i]))
+			volumes->push_back(mounts[i]);
+	}
+	return true;
+}
+
+// From a fresh look at the mount table, which asks no volume anything.
+static VolumeState volume_state(const struct statfs *listed)
+{
+	struct statfs *mounts = NULL;
+	int count = getmntinfo(&mounts, MNT_NOWAIT);
+	if (count <= 0)
+		return volume_unreachable;
+	bool mounted = false;
+	const struct statfs *last_on_path = NULL;
+	for (int i = 0; i < count; i++) {
+		if (same_volume(&mounts[i], listed))
+			mounted = true;
+		if (strcmp(mounts[i].f_mntonname, listed->f_mntonname) == 0)
+			last_on_path = &mounts[i];
+	}
+	if (!mounted)
+		return volume_gone;
+	return last_on_path != NULL && same_volume(last_on_path, listed) ? volume_reachable : volume_unreachable;
+}
+
+// The same mount: file-system id, type name and device name.
+static bool same_volume(const struct statfs *a, const struct statfs *b)
+{
+	return memcmp(&a->f_fsid, &b->f_fsid, sizeof a->f_fsid) == 0 &&
+	       strcmp(a->f_fstypename, b->f_fstypename) == 0 && strcmp(a->f_mntfromname, b->f_mntfromname) == 0;
+}
+
+/*
+ * Makes the folder that holds the mount point the working folder, entered
+ * one name at a time from the root without following a symbolic link, and
+ * returns the mount point's own name in it, or NULL.  Whoever owns a folder
+ * on the path may swap it for a link after the listing; held this way, the
+ * path leads where it leads now, and nowhere a link points.  Only folders
+ * above the mount point are opened: the volume itself is never asked
+ * anything, as its server may not answer.
+ */
+static const char *enter_mount_point_folder(const char *mount_point)
+{
+	const char *last_slash = strrchr(mount_point, '/');
+	if (mount_point[0] != '/' || !is_plain_name(last_slash + 1, strlen(last_slash + 1)) || chdir("/") != 0)
+		return NULL;
+	for (const char *part = mount_point + 1; part <= last_slash; part = strchr(part, '/') + 1) {
+		const size_t length = size_t(strchr(part, '/') - part);
+		if (length > 0 && !enter_folder(part, length))
+			return NULL;
+	}
+	return last_slash + 1;
+}
+
+static bool enter_folder(const char *name, size_t length)
+{
+	char folder[MAXPATHLEN];
+	if (!is_plain_name(name, length) || length >= sizeof folder)
+		return false;
+	memcpy(folder, name, length);
+	folder[length] = '\0';
+	// Not blocking: a FIFO in a folder's place must not hang the pass.
+	int fd = open(folder, O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
+	if (fd < 0)
+		return false;
+	struct stat st;
+	const bool entered = fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && fchdir(fd) == 0;
+	close(fd);
+	return entered;
+}
+
+// A name in a folder, not "." or "..", which lead elsewhere.
+static bool is_plain_name(const char *name, size_t length)
+{
+	return length > 0 && !(name[0] == '.' && (length == 1 || (length == 2 && name[1] == '.')));
 }
 
 // One write per line, so that lines of concurrent runs never mix.  The

@@ -3,14 +3,15 @@
  * unmounting with an answer delivered through the run loop.
  *
  * A disk is found by its name among the sources ("mounted from") of the
- * mount table; "disk2s1" and "/dev/disk2s1" name the same disk.  When
- * several mounts share a source, the most recent one is the disk's volume.
- * DADiskUnmount carries out the unmount (unmount(2), with MNT_FORCE when
+ * mount table's FUSE volumes and volumes of block devices; "disk2s1" and
+ * "/dev/disk2s1" name the same disk.  A name that more than one such volume
+ * carries leads to none of them (kDAReturnBadArgument).  DADiskUnmount
+ * carries out the unmount (unmount(2), with MNT_FORCE when
  * kDADiskUnmountOptionForce is given) and queues its answer on the session;
  * the callback runs only from inside CFRunLoopRun on the thread whose run
  * loop the session is scheduled with, so a session that is not scheduled
- * never answers.  A refusal (a busy volume, an unknown disk, no permission)
- * comes back as a dissenter.
+ * never answers.  A refusal (a busy volume, an unknown or ambiguous disk, no
+ * permission) comes back as a dissenter.
  */
 #ifndef ARDOVA_COMPAT_DISKARBITRATION_H
 #define ARDOVA_COMPAT_DISKARBITRATION_H
@@ -28,6 +29,7 @@ enum {
 	kDAReturnSuccess = 0,
 	kDAReturnError = (int)0xF8DA0001,
 	kDAReturnBusy = (int)0xF8DA0002,
+	kDAReturnBadArgument = (int)0xF8DA0003,
 	kDAReturnNotFound = (int)0xF8DA0006,
 	kDAReturnNotPrivileged = (int)0xF8DA0009
 };
