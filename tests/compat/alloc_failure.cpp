@@ -7,11 +7,11 @@
 namespace {
 
 bool armed = false;
-long budget = 0;
+long before_failure = 0;
 
 void *allocate(size_t n)
 {
-	if (armed && budget-- <= 0)
+	if (armed && before_failure-- == 0)
 		return nullptr;
 	return malloc(n ? n : 1);
 }
@@ -20,15 +20,16 @@ void *allocate(size_t n)
 
 namespace alloc_failure {
 
-void arm(long allocations)
+void arm(long successes)
 {
-	budget = allocations;
+	before_failure = successes;
 	armed = true;
 }
 
-void disarm()
+bool disarm()
 {
 	armed = false;
+	return before_failure < 0;
 }
 
 }  // namespace alloc_failure

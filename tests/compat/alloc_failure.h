@@ -1,11 +1,13 @@
-// Allocation failures on demand: the global operator new of the test
-// program fails, while armed, from the budget-th allocation on (the nothrow
-// forms return null, the others throw std::bad_alloc).
+// Allocation failures on demand: while armed, one allocation of the test
+// program's global operator new fails, the one after the given number that
+// succeed (the nothrow forms return null, the others throw std::bad_alloc);
+// the others succeed.
 #pragma once
 
 namespace alloc_failure {
 
-void arm(long budget);
-void disarm();
+void arm(long successes);
+// Whether the failure came.
+bool disarm();
 
 }  // namespace alloc_failure
