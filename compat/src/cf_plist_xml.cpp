@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>
 
 namespace compat {
 namespace {
@@ -30,6 +31,22 @@ int64_t days_from_civil(int64_t y, unsigned m, unsigned d)
 	const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
 	const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
 	return era * 146097 + int64_t(doe) - 719468;
+}
+
+int digit_value(char c, bool hex)
+{
+	return hex ? hex_value(c) : is_digit(c) ? c - '0' : -1;
+}
+
+int base64_value(unsigned char c)
+{
+	if (c >= 'A' && c <= 'Z')
+		return c - 'A';
+	if (c >= 'a' && c <= 'z')
+		return c - 'a' + 26;
+	if (is_digit(char(c)))
+		return c - '0' + 52;
+	return c == '+' ? 62 : c == '/' ? 63 : -1;
 }
 
 bool is_leap(int64_t y)
@@ -105,6 +122,20 @@ private:
 		return true;
 	}
 
+	// A comment or a processing instruction, skipped.
+	enum class Markup { None, Skipped, Error };
+	Markup comment_or_instruction()
+	{
+		bool ok;
+		if (starts("<!--"))
+			ok = skip_past("-->", "unterminated comment");
+		else if (starts("<?"))
+			ok = skip_past("?>", "unterminated processing instruction");
+		else
+			return Markup::None;
+		return ok ? Markup::Skipped : Markup::Error;
+	}
+
 	// Comments, processing instructions and document types before the
 	// first element, then that element.
 	CFTypeRef document()
@@ -115,22 +146,18 @@ private:
 				return fail("no XML content");
 			if (s[i] != '<')
 				return fail("text where an element belongs");
-			if (starts("<!--")) {
-				i += 4;
-				if (!skip_past("-->", "unterminated comment"))
-					return nullptr;
-			} else if (starts("<!")) {
-				i += 2;
-				if (!doctype())
-					return nullptr;
-			} else if (starts("<?")) {
-				i += 2;
-				if (!skip_past("?>", "unterminated processing instruction"))
-					return nullptr;
-			} else {
+			const Markup markup = comment_or_instruction();
+			if (markup == Markup::Error)
+				return nullptr;
+			if (markup == Markup::Skipped)
+				continue;
+			if (!starts("<!")) {
 				i++;
 				return element(0, nullptr);
 			}
+			i += 2;
+			if (!doctype())
+				return nullptr;
 		}
 	}
 
@@ -159,23 +186,16 @@ private:
 				}
 				return failed("malformed document type");
 			}
-			if (s[i] == '%') {
-				if (!skip_past(";", "unterminated document type"))
-					return false;
-			} else if (starts("<!--")) {
-				i += 4;
-				if (!skip_past("-->", "unterminated comment"))
-					return false;
-			} else if (starts("<?")) {
-				i += 2;
-				if (!skip_past("?>", "unterminated processing instruction"))
-					return false;
-			} else if (starts("<!")) {
-				if (!skip_past(">", "unterminated document type"))
-					return false;
-			} else {
+			const Markup markup = comment_or_instruction();
+			if (markup == Markup::Error)
+				return false;
+			if (markup == Markup::Skipped)
+				continue;
+			if (s[i] != '%' && !starts("<!"))
 				return failed("malformed document type");
-			}
+			// A parameter entity reference or a declaration.
+			if (!skip_past(s[i] == '%' ? ";" : ">", "unterminated document type"))
+				return false;
 		}
 	}
 
@@ -191,21 +211,16 @@ private:
 				return fail("text where an element belongs"), Got::Error;
 			if (starts("</"))
 				return Got::End;
-			if (starts("<?")) {
-				i += 2;
-				if (!skip_past("?>", "unterminated processing instruction"))
-					return Got::Error;
-			} else if (starts("<!--")) {
-				i += 4;
-				if (!skip_past("-->", "unterminated comment"))
-					return Got::Error;
-			} else if (starts("<!")) {
+			const Markup markup = comment_or_instruction();
+			if (markup == Markup::Error)
+				return Got::Error;
+			if (markup == Markup::Skipped)
+				continue;
+			if (starts("<!"))
 				return fail("malformed comment"), Got::Error;
-			} else {
-				i++;
-				out = element(depth, is_key);
-				return out ? Got::Value : Got::Error;
-			}
+			i++;
+			out = element(depth, is_key);
+			return out ? Got::Value : Got::Error;
 		}
 	}
 
@@ -380,8 +395,8 @@ private:
 
 	// The character data of a string or key up to its closing tag: text,
 	// the five entities, character references, CDATA sections and
-	// comments.  Line breaks are kept as they are.  t points into the document when it
-	// can, else into text_buf.
+	// comments.  Line breaks are kept as they are.  t points into the
+	// document when it can, else into text_buf.
 	bool text(std::string_view &t)
 	{
 		size_t at = s.find_first_of("<&", i);
@@ -444,7 +459,7 @@ private:
 		uint32_t cp = 0;
 		size_t digits = 0;
 		for (; i < s.size() && s[i] != ';'; i++, digits++) {
-			const int d = hex ? hex_value(s[i]) : is_digit(s[i]) ? s[i] - '0' : -1;
+			const int d = digit_value(s[i], hex);
 			if (d < 0 || digits == 8)
 				return failed("malformed character reference");
 			cp = cp * (hex ? 16 : 10) + uint32_t(d);
@@ -465,16 +480,6 @@ private:
 	// space or '=' after a group's first '='.
 	CFTypeRef data()
 	{
-		static const signed char decode[128] = {
-			-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
-			-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
-			-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 62, -1, -1, -1, 63,
-			52, 53, 54, 55, 56, 57, 58, 59, 60, 61, -1, -1, -1, -1, -1, -1,
-			-1, 0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14,
-			15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, -1, -1, -1, -1, -1,
-			-1, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 38, 39, 40,
-			41, 42, 43, 44, 45, 46, 47, 48, 49, 50, 51, -1, -1, -1, -1, -1,
-		};
 		const size_t end = s.find('<', i);
 		if (end == std::string_view::npos)
 			return fail("unterminated data element");
@@ -490,10 +495,10 @@ private:
 				if (in_group < 2)
 					return fail("malformed base64");
 				padding++;
-			} else if (decode[c] >= 0) {
+			} else if (base64_value(c) >= 0) {
 				if (padding > 0)
 					return fail("malformed base64");
-				acc = acc << 6 | uint32_t(decode[c]);
+				acc = acc << 6 | uint32_t(base64_value(c));
 			} else if (padding > 0 && !(c == ' ' || (c >= '\t' && c <= '\r'))) {
 				return fail("malformed base64");
 			} else {
@@ -558,9 +563,9 @@ private:
 		return made(make_date(double(seconds)));
 	}
 
-	// Text as in a string, then nan or infinity in any case, or a decimal
-	// number with an optional fraction and exponent; white space only
-	// before it.
+	// Text as in a string, then nan or infinity in any case, or what
+	// strtod reads of the characters of a decimal number (digits, signs,
+	// point and exponent), all of them; white space only before it.
 	CFTypeRef real()
 	{
 		std::string_view t;
@@ -570,9 +575,13 @@ private:
 		if (!special_real(t, value)) {
 			while (!t.empty() && (t[0] == ' ' || (t[0] >= '\t' && t[0] <= '\r')))
 				t.remove_prefix(1);
-			if (!is_decimal(t))
+			const std::string number(t);
+			char *end = nullptr;
+			if (number.empty() || number.find_first_not_of("0123456789+-.eE") != std::string::npos)
 				return fail("malformed real");
-			value = strtod(std::string(t).c_str(), nullptr);
+			value = strtod(number.c_str(), &end);
+			if (end != number.c_str() + number.size())
+				return fail("malformed real");
 		}
 		return made(make_float(value));
 	}
@@ -587,45 +596,12 @@ private:
 			{"-inf", -INFINITY}, {"inf", INFINITY},       {"+inf", INFINITY},
 		};
 		for (const auto &n : names) {
-			if (t.size() != strlen(n.name))
-				continue;
-			bool same = true;
-			for (size_t k = 0; k < t.size() && same; k++)
-				same = (t[k] | 0x20) == n.name[k] || t[k] == n.name[k];
-			if (same) {
+			if (t.size() == strlen(n.name) && strncasecmp(t.data(), n.name, t.size()) == 0) {
 				value = n.value;
 				return true;
 			}
 		}
 		return false;
-	}
-
-	// [+-]digits[.digits][(e|E)[+-]digits], or with the digits after the
-	// point only.
-	static bool is_decimal(std::string_view t)
-	{
-		size_t k = 0, digits = 0;
-		if (k < t.size() && (t[k] == '+' || t[k] == '-'))
-			k++;
-		for (; k < t.size() && is_digit(t[k]); k++)
-			digits++;
-		if (k < t.size() && t[k] == '.') {
-			for (k++; k < t.size() && is_digit(t[k]); k++)
-				digits++;
-		}
-		if (digits == 0)
-			return false;
-		if (k < t.size() && (t[k] == 'e' || t[k] == 'E')) {
-			k++;
-			if (k < t.size() && (t[k] == '+' || t[k] == '-'))
-				k++;
-			size_t exponent = 0;
-			for (; k < t.size() && is_digit(t[k]); k++)
-				exponent++;
-			if (exponent == 0)
-				return false;
-		}
-		return k == t.size();
 	}
 
 	// The white space an integer may start with, as the platform sees it:
@@ -675,7 +651,7 @@ private:
 		}
 		uint64_t value = 0;
 		for (; i < s.size() && s[i] != '<'; i++, digits++) {
-			const int d = hex ? hex_value(s[i]) : is_digit(s[i]) ? s[i] - '0' : -1;
+			const int d = digit_value(s[i], hex);
 			if (d < 0)
 				return fail("malformed integer");
 			const uint64_t base = hex ? 16 : 10;
