@@ -54,6 +54,23 @@ inline int hex_value(char c)
 // Appends the UTF-8 form of a code point.
 void append_utf8(std::string &out, uint32_t cp);
 
+// A reader's place in its text, and the first reason it failed.
+struct TextReader {
+	explicit TextReader(std::string_view text) : s(text) {}
+
+	std::string_view s;
+	size_t i = 0;
+	const char *why = nullptr;
+
+	CFTypeRef fail(const char *reason)
+	{
+		if (why == nullptr)
+			why = reason;
+		return nullptr;
+	}
+	bool starts(std::string_view t) const { return s.substr(i, t.size()) == t; }
+};
+
 struct Releaser {
 	void operator()(const void *cf) const { CFRelease(cf); }
 };

@@ -18,9 +18,9 @@ bool is_unquoted(char c)
 	       c == '/' || c == ':' || c == '.' || c == '-';
 }
 
-class OpenStepReader {
+class OpenStepReader : TextReader {
 public:
-	explicit OpenStepReader(std::string_view text) : s(text) {}
+	explicit OpenStepReader(std::string_view text) : TextReader(text) {}
 
 	CFTypeRef run(const char *&reason)
 	{
@@ -30,27 +30,16 @@ public:
 	}
 
 private:
-	std::string_view s;
-	size_t i = 0;
-	const char *why = nullptr;
-
 	// What object() found: a value, no value here (not an error), or an
 	// error.
 	enum class Got { Value, None, Error };
 
-	CFTypeRef fail(const char *reason)
-	{
-		if (why == nullptr)
-			why = reason;
-		return nullptr;
-	}
 	Got failed(const char *reason)
 	{
 		fail(reason);
 		return Got::Error;
 	}
-	bool at(std::string_view t) const { return s.substr(i, t.size()) == t; }
-	bool line_break() const { return s[i] == '\n' || s[i] == '\r' || at("\u2028") || at("\u2029"); }
+	bool line_break() const { return s[i] == '\n' || s[i] == '\r' || starts("\u2028") || starts("\u2029"); }
 
 	// White space and comments; false at the end of the text.
 	bool skip()
@@ -58,12 +47,12 @@ private:
 		while (i < s.size()) {
 			if ((s[i] >= '\t' && s[i] <= '\r') || s[i] == ' ') {
 				i++;
-			} else if (at("\u2028") || at("\u2029")) {
+			} else if (starts("\u2028") || starts("\u2029")) {
 				i += 3;
-			} else if (at("//")) {
+			} else if (starts("//")) {
 				while (i < s.size() && !line_break())
 					i++;
-			} else if (at("/*")) {
+			} else if (starts("/*")) {
 				size_t end = s.find("*/", i + 2);
 				i = end == std::string_view::npos ? s.size() : end + 2;
 			} else {
@@ -191,7 +180,7 @@ private:
 	bool unicode_escape(std::string &text)
 	{
 		uint32_t unit = hex_unit();
-		if (unit >= 0xD800 && unit <= 0xDBFF && at("\\U")) {
+		if (unit >= 0xD800 && unit <= 0xDBFF && starts("\\U")) {
 			i += 2;
 			const uint32_t low = hex_unit();
 			if (low < 0xDC00 || low > 0xDFFF)
@@ -294,7 +283,7 @@ private:
 		for (;;) {
 			while (i < s.size() && (s[i] == ' ' || s[i] == '\n' || s[i] == '\t' || s[i] == '\r'))
 				i++;
-			if (at("\u2028") || at("\u2029")) {
+			if (starts("\u2028") || starts("\u2029")) {
 				i += 3;
 				continue;
 			}

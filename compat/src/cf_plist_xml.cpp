@@ -74,9 +74,9 @@ Tag tag_named(std::string_view name)
 	return Tag::Unknown;
 }
 
-class XmlReader {
+class XmlReader : TextReader {
 public:
-	explicit XmlReader(std::string_view text) : s(text) {}
+	explicit XmlReader(std::string_view text) : TextReader(text) {}
 
 	CFTypeRef run(const char *&reason)
 	{
@@ -87,27 +87,17 @@ public:
 	}
 
 private:
-	std::string_view s;
-	size_t i = 0;
-	const char *why = nullptr;
 	size_t plist_depth = 0;  // plist elements inside plist elements
 	std::string text_buf;    // the text of one element, when entities or CDATA need a copy
 
 	// What content() found.
 	enum class Got { Value, End, Error };
 
-	CFTypeRef fail(const char *reason)
-	{
-		if (why == nullptr)
-			why = reason;
-		return nullptr;
-	}
 	bool failed(const char *reason)
 	{
 		fail(reason);
 		return false;
 	}
-	bool starts(std::string_view t) const { return s.substr(i, t.size()) == t; }
 	void spaces()
 	{
 		while (i < s.size() && is_space(s[i]))
