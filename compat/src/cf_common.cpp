@@ -63,15 +63,19 @@ const __CFURL *as_url(CFTypeRef cf, const char *caller)
 
 namespace {
 
+double as_double(const __CFNumber *n)
+{
+	using Kind = __CFNumber::Kind;
+	return n->kind == Kind::Float ? n->d : n->kind == Kind::Signed ? double(n->i) : double(n->u);
+}
+
 bool equal_numbers(const __CFNumber *a, const __CFNumber *b)
 {
 	using Kind = __CFNumber::Kind;
 	if (a->kind == Kind::Float || b->kind == Kind::Float) {
-		auto value = [](const __CFNumber *n) {
-			return n->kind == Kind::Float ? n->d : n->kind == Kind::Signed ? double(n->i) : double(n->u);
-		};
-		return a->kind == b->kind ? (a->d == b->d || (std::isnan(a->d) && std::isnan(b->d)))
-					  : value(a) == value(b);
+		if (a->kind == b->kind)
+			return a->d == b->d || (std::isnan(a->d) && std::isnan(b->d));
+		return as_double(a) == as_double(b);
 	}
 	// Unsigned numbers are all above the signed range.
 	return a->kind == b->kind && a->i == b->i && a->u == b->u;
@@ -114,13 +118,7 @@ bool equal(CFTypeRef a, CFTypeRef b)
 	case kCFArrayTypeID: {
 		const auto &va = as_array(a, "CFEqual")->values;
 		const auto &vb = as_array(b, "CFEqual")->values;
-		if (va.size() != vb.size())
-			return false;
-		for (size_t i = 0; i < va.size(); i++) {
-			if (!equal(va[i], vb[i]))
-				return false;
-		}
-		return true;
+		return std::equal(va.begin(), va.end(), vb.begin(), vb.end(), equal);
 	}
 	case kCFDictionaryTypeID:
 		return equal_dictionaries(as_dictionary(a, "CFEqual"), as_dictionary(b, "CFEqual"));
@@ -142,10 +140,7 @@ CFHashCode hash(CFTypeRef cf)
 		return std::hash<double>{}(as_date(cf, "CFHash")->time);
 	case kCFNumberTypeID: {
 		// Equal numbers of different kinds must hash alike.
-		const __CFNumber *n = as_number(cf, "CFHash");
-		double v = n->kind == __CFNumber::Kind::Float ? n->d
-			   : n->kind == __CFNumber::Kind::Signed ? double(n->i)
-								 : double(n->u);
+		double v = as_double(as_number(cf, "CFHash"));
 		return std::isnan(v) ? 0 : std::hash<double>{}(v);
 	}
 	case kCFArrayTypeID:

@@ -12,18 +12,17 @@ CFDataRef make_data(std::string bytes)
 
 extern "C" {
 
-CFTypeID CFDataGetTypeID(void)
-{
-	return compat::kCFDataTypeID;
-}
-
 CFDataRef CFDataCreate(CFAllocatorRef, const UInt8 *bytes, CFIndex length)
 {
 	if (length < 0 || (bytes == nullptr && length > 0))
 		return nullptr;
 	if (length == 0)
-		return compat::make_data({});
-	return compat::make_data(std::string(reinterpret_cast<const char *>(bytes), size_t(length)));
+		return compat::make_data(std::string());
+	try {
+		return compat::make_data(std::string(reinterpret_cast<const char *>(bytes), size_t(length)));
+	} catch (const std::bad_alloc &) {
+		return nullptr;
+	}
 }
 
 CFIndex CFDataGetLength(CFDataRef theData)

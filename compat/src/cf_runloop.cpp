@@ -1,4 +1,6 @@
-// Per-thread run loops that deliver the work of their sources.
+// Per-thread run loops that deliver the work of their sources.  A run loop
+// belongs to its thread alone: only that thread runs it, schedules on it
+// and stops it, as the single-threaded programs that link this do.
 #include "cf_object.h"
 #include "cf_runloop.h"
 
@@ -6,7 +8,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 using compat::CFObject;
@@ -15,13 +16,12 @@ using compat::RunLoopSource;
 struct __CFRunLoop : CFObject {
 	// Returned by CFRunLoopGetCurrent without a reference: never freed by
 	// CFRelease, only when its thread ends.
-	__CFRunLoop() : CFObject(compat::kCFRunLoopTypeID) { immortal = true; }
+	__CFRunLoop() : CFObject(compat::kCFRunLoopTypeID) { make_immortal(); }
 
 	struct Scheduled {
 		CFStringRef mode;
 		RunLoopSource source;
 	};
-	std::mutex lock;
 	std::vector<Scheduled> sources;
 	int running = 0;  // depth of nested CFRunLoopRun calls
 	bool stop_requested = false;
@@ -48,7 +48,6 @@ CFRunLoopRef CFRunLoopGetCurrent(void)
 void CFRunLoopRun(void)
 {
 	CFRunLoopRef rl = CFRunLoopGetCurrent();
-	std::unique_lock<std::mutex> guard(rl->lock);
 	rl->running++;
 	for (;;) {
 		if (rl->stop_requested) {
@@ -60,17 +59,15 @@ void CFRunLoopRun(void)
 		});
 		if (ready == rl->sources.end())
 			break;
+		// A copy: the delivery may remove the source.
 		RunLoopSource source = ready->source;
-		guard.unlock();
 		source.perform(source.info);
-		guard.lock();
 	}
 	rl->running--;
 }
 
 void CFRunLoopStop(CFRunLoopRef rl)
 {
-	std::lock_guard<std::mutex> guard(rl->lock);
 	if (rl->running > 0)
 		rl->stop_requested = true;
 }
@@ -81,7 +78,6 @@ namespace compat {
 
 void runloop_add_source(CFRunLoopRef rl, CFStringRef mode, const RunLoopSource &source)
 {
-	std::lock_guard<std::mutex> guard(rl->lock);
 	for (const auto &s : rl->sources) {
 		if (s.mode == mode && s.source.info == source.info)
 			return;
@@ -91,7 +87,6 @@ void runloop_add_source(CFRunLoopRef rl, CFStringRef mode, const RunLoopSource &
 
 void runloop_remove_source(CFRunLoopRef rl, CFStringRef mode, void *info)
 {
-	std::lock_guard<std::mutex> guard(rl->lock);
 	std::erase_if(rl->sources, [&](const auto &s) { return s.mode == mode && s.source.info == info; });
 }
 

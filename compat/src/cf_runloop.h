@@ -7,9 +7,8 @@
 namespace compat {
 
 // A source has work while pending(info) is true; perform(info) does one
-// piece of it on the run loop's thread.  pending is called with the run
-// loop's lock held and must not call into the run loop; perform is called
-// without it and may (a callback stops the loop, releases the source).
+// piece of it on the run loop's thread.  pending must not call into the
+// run loop; perform may (a callback stops the loop, releases the source).
 struct RunLoopSource {
 	bool (*pending)(void *info);
 	void (*perform)(void *info);

@@ -23,23 +23,21 @@ static CFObject *checked(CFTypeRef cf, const char *caller)
 CFTypeRef CFRetain(CFTypeRef cf)
 {
 	CFObject *obj = checked(cf, "CFRetain");
-	if (!obj->immortal)
-		obj->retain_count.fetch_add(1, std::memory_order_relaxed);
+	if (obj->retain_count != CFObject::kImmortal)
+		obj->retain_count++;
 	return cf;
 }
 
 void CFRelease(CFTypeRef cf)
 {
 	CFObject *obj = checked(cf, "CFRelease");
-	if (obj->immortal)
-		return;
-	if (obj->retain_count.fetch_sub(1, std::memory_order_acq_rel) == 1)
+	if (obj->retain_count != CFObject::kImmortal && --obj->retain_count == 0)
 		delete obj;
 }
 
 CFIndex CFGetRetainCount(CFTypeRef cf)
 {
-	return checked(cf, "CFGetRetainCount")->retain_count.load(std::memory_order_relaxed);
+	return checked(cf, "CFGetRetainCount")->retain_count;
 }
 
 CFTypeID CFGetTypeID(CFTypeRef cf)

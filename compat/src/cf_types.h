@@ -1,5 +1,9 @@
 // The CoreFoundation types of the platform layer and the helpers they
 // share.  Each struct is what a CF reference of its type points at.
+//
+// Nothing here lets an allocation failure escape to a caller of the C
+// interface: the entry points catch std::bad_alloc and answer as the
+// target does when memory runs out (NULL, or false).
 #pragma once
 
 #include "cf_object.h"
@@ -8,16 +12,13 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 struct __CFString : compat::CFObject {
-	explicit __CFString(std::string text);
+	explicit __CFString(std::string text) : CFObject(compat::kCFStringTypeID), utf8(std::move(text)) {}
 	const std::string utf8;  // always valid UTF-8 without NUL
-	const CFIndex utf16_length;
 };
 
 struct __CFData : compat::CFObject {
@@ -28,7 +29,7 @@ struct __CFData : compat::CFObject {
 };
 
 struct __CFBoolean : compat::CFObject {
-	explicit __CFBoolean(bool v) : CFObject(compat::kCFBooleanTypeID), value(v) { immortal = true; }
+	explicit __CFBoolean(bool v) : CFObject(compat::kCFBooleanTypeID), value(v) { make_immortal(); }
 	const bool value;
 };
 
@@ -43,34 +44,27 @@ struct __CFNumber : compat::CFObject {
 
 struct __CFDate : compat::CFObject {
 	explicit __CFDate(double at) : CFObject(compat::kCFDateTypeID), time(at) {}
-	const double time;
+	const double time;  // seconds since 2001-01-01 00:00:00 UTC
 };
 
+// A keyed archiver's reference to another object of its archive: what a
+// binary property list's UID holds, and what the XML form writes as a
+// dictionary with the single key "CF$UID".
+struct __CFKeyedArchiverUID : compat::CFObject {
+	explicit __CFKeyedArchiverUID(uint32_t v) : CFObject(compat::kCFKeyedArchiverUIDTypeID), value(v) {}
+	const uint32_t value;
+};
+
+// Values are CF objects, each retained once by the array.
 struct __CFArray : compat::CFObject {
 	__CFArray() : CFObject(compat::kCFArrayTypeID) {}
 	~__CFArray() override;
-	CFArrayCallBacks callbacks{};
 	std::vector<const void *> values;
 };
 
-namespace compat {
-
-// A dictionary key as the key callbacks see it.
-struct KeyHash {
-	const CFDictionaryKeyCallBacks *cb;
-	size_t operator()(const void *key) const;
-};
-struct KeyEqual {
-	const CFDictionaryKeyCallBacks *cb;
-	bool operator()(const void *a, const void *b) const;
-};
-
-}  // namespace compat
-
 // Entries are kept in the order they were added, so that walking a
-// dictionary read from a file follows the file.  Lookups scan the entries
-// until the scanning has cost a few times the size of the dictionary; then
-// a hash index is built once and kept.
+// dictionary read from a file follows the file.  A dictionary of more than
+// a few entries keeps an index: an open-addressing table of positions.
 struct __CFDictionary : compat::CFObject {
 	using Entry = std::pair<const void *, const void *>;
 
@@ -78,14 +72,17 @@ struct __CFDictionary : compat::CFObject {
 		       bool is_mutable, CFIndex capacity);
 	~__CFDictionary() override;
 
-	// The position of key, or npos.
+	// The position of key, or npos.  Never allocates.
 	size_t find(const void *key) const;
-	// Adds a new key at the end; the caller knows it is not there yet.
+	// Room for n entries in all: adding entries up to n allocates nothing.
+	// Throws std::bad_alloc and leaves the dictionary as it was.
+	void reserve(size_t n);
+	// Adds a key the caller knows is not there yet, without retaining it.
+	// Throws std::bad_alloc and leaves the dictionary as it was.
 	void append(const void *key, const void *value);
-	void erase(size_t position);
 
-	CFDictionaryKeyCallBacks key_callbacks;
-	CFDictionaryValueCallBacks value_callbacks;
+	const CFDictionaryKeyCallBacks key_callbacks;
+	const CFDictionaryValueCallBacks value_callbacks;
 	const bool is_mutable;
 	const CFIndex capacity;  // 0: no limit
 	std::vector<Entry> entries;
@@ -93,11 +90,12 @@ struct __CFDictionary : compat::CFObject {
 	static constexpr size_t npos = size_t(-1);
 
 private:
-	// Lookups on an immutable dictionary may come from several threads.
-	mutable std::mutex lookup_lock;
-	mutable std::unordered_map<const void *, size_t, compat::KeyHash, compat::KeyEqual> index;
-	mutable bool indexed = false;
-	mutable size_t scanned = 0;
+	static constexpr size_t kScanLimit = 8;  // entries looked up without the index
+	std::vector<uint32_t> slots;             // 0: empty; else position + 1
+
+	size_t hash_of(const void *key) const;
+	bool same(const void *a, const void *b) const;
+	void index_to(std::vector<uint32_t> &table, size_t position) const;
 };
 
 struct __CFURL : compat::CFObject {
@@ -126,14 +124,25 @@ inline bool is_valid_utf8(std::string_view text) { return valid_utf8_prefix(text
 
 // New objects from values already checked; null when memory runs out.
 CFStringRef make_string(std::string utf8);
+CFStringRef make_string(std::string_view utf8);
 CFDataRef make_data(std::string bytes);
 CFNumberRef make_signed(int64_t v);
 CFNumberRef make_unsigned(uint64_t v);
 CFNumberRef make_float(double v);
+CFTypeRef make_date(double at);
+CFTypeRef make_uid(uint32_t v);
+CFTypeRef boolean(bool v);  // one of the two immortal constants
+
+// An empty dictionary with the kCFType callbacks.
+__CFDictionary *new_dictionary(bool is_mutable) noexcept;
+// Sets key to value, taking over the caller's reference to each: a key
+// already there keeps its first object and gets the new value.  False when
+// memory runs out; both references are released then.
+bool dictionary_adopt(__CFDictionary *dict, const void *key, const void *value) noexcept;
 
 // Value equality and hash of CF objects, as the kCFType callbacks use
 // them: strings, numbers, booleans, dates and data by value, containers by
-// their contents.
+// their contents, other objects by identity.
 bool equal(CFTypeRef a, CFTypeRef b);
 CFHashCode hash(CFTypeRef cf);
 

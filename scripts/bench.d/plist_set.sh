@@ -5,6 +5,13 @@
 # loading, setting and dumping it.  Each is timed five times from a fresh
 # copy; the medians are compared.  The files live in /dev/shm, so that the
 # figure is the programs' work rather than the disk's.
+#
+# Then plist_set's peak memory, on that file and on the largest binary file
+# of the test corpus (whose shared objects the XML form writes out in
+# full), against the bound of five times the file's size and 10 MiB.
+#
+# Targets: at most 1.3 times the libplist program's time, at most half of
+# plistlib's, and the memory bound; a target missed fails the benchmark.
 . scripts/bench.d/common.sh
 
 work=$(mktemp -d /dev/shm/plist_set-bench.XXXXXX)
@@ -86,3 +93,27 @@ fi
 echo "plist_set: $(ratio "$ours" "$floor") x the time of a minimal libplist program," \
 	"$(ratio "$ours" "$python") x that of Python plistlib (5 MiB, 100000 keys; medians of 5:" \
 	"$((ours / 1000000)) ms, $((floor / 1000000)) ms, $((python / 1000000)) ms)"
+missed=0
+awk -v a="$ours" -v b="$floor" 'BEGIN { exit !(a <= 1.3 * b) }' || { echo "plist_set: slower than 1.3 x the libplist program" >&2; missed=1; }
+awk -v a="$ours" -v b="$python" 'BEGIN { exit !(a <= 0.5 * b) }' || { echo "plist_set: slower than 0.5 x plistlib" >&2; missed=1; }
+
+# peak_kib FILE: plist_set's peak resident memory, in KiB, setting a key of
+# a fresh copy of FILE.
+peak_kib() {
+	cp "$1" "$work/peak.plist"
+	chmod u+w "$work/peak.plist"
+	python3 -c 'import resource, subprocess, sys
+subprocess.run(sys.argv[1:], check=True)
+print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)' "$BIN/plist_set" "$work/peak.plist" Key050000 changed
+}
+largest_binary=$(awk -F'\t' '$2 == "binary" && $3 == "dict" { print $1 }' tests/plist_set/corpus/manifest.tsv |
+	(cd tests/plist_set/corpus && xargs ls -S) | head -n 1)
+for file in "$work/orig.plist" "tests/plist_set/corpus/$largest_binary"; do
+	size=$(stat -c %s "$file")
+	peak=$(peak_kib "$file")
+	bound=$(((5 * size + 10 * 1048576) / 1024))
+	echo "plist_set: peak memory $((peak / 1024)) MiB of the $((bound / 1024)) MiB allowed for" \
+		"$(basename "$file") ($((size / 1024)) KiB)"
+	[ "$peak" -le "$bound" ] || { echo "plist_set: over the memory bound" >&2; missed=1; }
+done
+exit $missed

@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
 	CFMutableDictionaryRef copy = nullptr;
 	if (CFGetTypeID(plist) == CFDictionaryGetTypeID()) {
 		copy = CFDictionaryCreateMutableCopy(nullptr, 0, static_cast<CFDictionaryRef>(plist));
-		CFDictionarySetValue(copy, CFSTR("fuzz"), CFSTR("value <&> ]]>"));
+		CFDictionarySetValue(copy, CFSTR("fuzz"), CFSTR("value <&> ]]>\r\n"));
 		written = copy;
 	}
 	CFDataRef xml = CFPropertyListCreateXMLData(nullptr, written);
@@ -35,9 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
 		CFPropertyListRef again = CFPropertyListCreateFromXMLData(nullptr, xml, kCFPropertyListImmutable,
 									  &again_error);
 		if (again == nullptr) {
-			fprintf(stderr, "written property list not readable: %s\n%.*s\n",
-				again_error ? CFStringGetCStringPtr(again_error, kCFStringEncodingUTF8) : "?",
-				int(CFDataGetLength(xml)), reinterpret_cast<const char *>(CFDataGetBytePtr(xml)));
+			fprintf(stderr, "written property list not readable:\n%.*s\n", int(CFDataGetLength(xml)),
+				reinterpret_cast<const char *>(CFDataGetBytePtr(xml)));
 			abort();
 		}
 		CFDataRef xml2 = CFPropertyListCreateXMLData(nullptr, again);

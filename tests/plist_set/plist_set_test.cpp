@@ -178,7 +178,7 @@ TEST_F(PlistSet, HandLaidOutFileTakesTheWritersForm)
 			  "<!-- settings, kept by hand -->\n"
 			  "<plist version=\"1.0\">\n"
 			  "  <dict>\n"
-			  "    <key>Zeta</key>   <integer> 10 </integer>\n"
+			  "    <key>Zeta</key>   <integer> 10</integer>\n"
 			  "    <!-- the list -->\n"
 			  "    <key>Alpha</key> <array> <string>one &amp; two</string>\n"
 			  "        <string><![CDATA[<three>]]></string> </array>\n"

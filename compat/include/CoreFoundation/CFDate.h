@@ -1,4 +1,5 @@
-/* CFDate for Linux: points in time as seconds since 2001-01-01 00:00:00 UTC. */
+/* CFDate for Linux: points in time as seconds since 2001-01-01 00:00:00 UTC,
+ * as the property-list reader makes them.  The tools only pass them along. */
 #ifndef ARDOVA_COMPAT_CFDATE_H
 #define ARDOVA_COMPAT_CFDATE_H
 
@@ -9,14 +10,7 @@ CF_EXTERN_C_BEGIN
 typedef double CFTimeInterval;
 typedef CFTimeInterval CFAbsoluteTime;
 
-/* Seconds from 1970-01-01 to 2001-01-01. */
-extern const CFTimeInterval kCFAbsoluteTimeIntervalSince1970;
-
 typedef const struct __CFDate *CFDateRef;
-
-CFTypeID CFDateGetTypeID(void);
-CFDateRef CFDateCreate(CFAllocatorRef allocator, CFAbsoluteTime at);
-CFAbsoluteTime CFDateGetAbsoluteTime(CFDateRef theDate);
 
 CF_EXTERN_C_END
 

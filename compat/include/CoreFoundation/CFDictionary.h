@@ -35,8 +35,6 @@ typedef struct {
 } CFDictionaryValueCallBacks;
 
 extern const CFDictionaryKeyCallBacks kCFTypeDictionaryKeyCallBacks;
-/* Strings are immutable here, so copying a key is retaining it. */
-extern const CFDictionaryKeyCallBacks kCFCopyStringDictionaryKeyCallBacks;
 extern const CFDictionaryValueCallBacks kCFTypeDictionaryValueCallBacks;
 
 typedef const struct __CFDictionary *CFDictionaryRef;
@@ -45,34 +43,27 @@ typedef struct __CFDictionary *CFMutableDictionaryRef;
 CFTypeID CFDictionaryGetTypeID(void);
 
 /* NULL callbacks: keys and values are stored as they are, never retained,
- * and keys compare by identity.  A key given twice keeps its last value. */
+ * and keys compare by identity.  A key given twice keeps its last value.
+ * NULL when memory runs out. */
 CFDictionaryRef CFDictionaryCreate(CFAllocatorRef allocator, const void **keys, const void **values,
 				   CFIndex numValues, const CFDictionaryKeyCallBacks *keyCallBacks,
 				   const CFDictionaryValueCallBacks *valueCallBacks);
 
-/* capacity 0: no limit.  A positive capacity is the most entries the
- * dictionary may hold; adding a key beyond it stops the program, as it does
- * on the target. */
-CFMutableDictionaryRef CFDictionaryCreateMutable(CFAllocatorRef allocator, CFIndex capacity,
-						 const CFDictionaryKeyCallBacks *keyCallBacks,
-						 const CFDictionaryValueCallBacks *valueCallBacks);
-
 /* A mutable dictionary with the same entries and callbacks: the entries
- * are shared (retained), not copied.  NULL when capacity is positive and
- * smaller than the count of theDict. */
+ * are shared (retained), not copied.  capacity 0: no limit; a positive
+ * capacity is the most entries it may hold, and adding a key beyond it
+ * stops the program, as it does on the target.  NULL when capacity is
+ * positive and smaller than the count of theDict, or memory runs out. */
 CFMutableDictionaryRef CFDictionaryCreateMutableCopy(CFAllocatorRef allocator, CFIndex capacity,
 						     CFDictionaryRef theDict);
 
 CFIndex CFDictionaryGetCount(CFDictionaryRef theDict);
-Boolean CFDictionaryContainsKey(CFDictionaryRef theDict, const void *key);
-/* The value for key, or NULL; not retained for the caller. */
-const void *CFDictionaryGetValue(CFDictionaryRef theDict, const void *key);
-/* Fills keys and values (either may be NULL), in no particular order. */
-void CFDictionaryGetKeysAndValues(CFDictionaryRef theDict, const void **keys, const void **values);
 
-/* Adds the key or replaces its value.  Only on a mutable dictionary. */
+/* Adds the key or replaces its value.  Only on a mutable dictionary.  The
+ * first key added to a copy made by CFDictionaryCreateMutableCopy never
+ * needs memory; if memory runs out for a later one, the dictionary is left
+ * as it was. */
 void CFDictionarySetValue(CFMutableDictionaryRef theDict, const void *key, const void *value);
-void CFDictionaryRemoveValue(CFMutableDictionaryRef theDict, const void *key);
 
 CF_EXTERN_C_END
 

@@ -17,22 +17,9 @@ enum {
 	kCFStringEncodingUTF8 = 0x08000100
 };
 
-CFTypeID CFStringGetTypeID(void);
-
-/* A new string, or NULL when cStr is not valid in the encoding. */
+/* A new string, or NULL when cStr is not valid in the encoding or memory
+ * runs out. */
 CFStringRef CFStringCreateWithCString(CFAllocatorRef alloc, const char *cStr, CFStringEncoding encoding);
-
-/* The length in UTF-16 code units, as on the target. */
-CFIndex CFStringGetLength(CFStringRef theString);
-
-/* Copies the string with a terminating NUL; false when it does not fit or
- * cannot be expressed in the encoding. */
-Boolean CFStringGetCString(CFStringRef theString, char *buffer, CFIndex bufferSize, CFStringEncoding encoding);
-
-/* The string's own bytes in the encoding when it can give them, else NULL. */
-const char *CFStringGetCStringPtr(CFStringRef theString, CFStringEncoding encoding);
-
-CFIndex CFStringGetMaximumSizeForEncoding(CFIndex length, CFStringEncoding encoding);
 
 /* Constant strings: CFSTR("text") is never freed; releasing it does nothing. */
 CFStringRef __CFStringMakeConstantString(const char *cStr);

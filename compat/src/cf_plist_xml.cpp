@@ -1,0 +1,669 @@
+// The XML form, read as the platform's reader reads it: one pass over the
+// text, no document tree.  Where that reader takes a file differently from
+// what its text says (a date it would move to another day, base64 it would
+// cut short, a CF$UID it would truncate, a '>' inside an attribute value),
+// the file is refused instead.
+#include "cf_plist.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <strings.h>
+
+namespace compat {
+namespace {
+
+bool is_space(char c)
+{
+	return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+bool is_digit(char c)
+{
+	return c >= '0' && c <= '9';
+}
+
+int64_t days_from_civil(int64_t y, unsigned m, unsigned d)
+{
+	y -= m <= 2;
+	const int64_t era = (y >= 0 ? y : y - 399) / 400;
+	const auto yoe = unsigned(y - era * 400);
+	const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+	const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+	return era * 146097 + int64_t(doe) - 719468;
+}
+
+int digit_value(char c, bool hex)
+{
+	return hex ? hex_value(c) : is_digit(c) ? c - '0' : -1;
+}
+
+int base64_value(unsigned char c)
+{
+	if (c >= 'A' && c <= 'Z')
+		return c - 'A';
+	if (c >= 'a' && c <= 'z')
+		return c - 'a' + 26;
+	if (is_digit(char(c)))
+		return c - '0' + 52;
+	return c == '+' ? 62 : c == '/' ? 63 : -1;
+}
+
+bool is_leap(int64_t y)
+{
+	return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
+
+// The element names of the form.
+enum class Tag { Plist, Array, Dict, Key, String, Data, Date, Real, Integer, True, False, Unknown };
+
+Tag tag_named(std::string_view name)
+{
+	static const struct {
+		const char *name;
+		Tag tag;
+	} tags[] = {
+		{"plist", Tag::Plist}, {"array", Tag::Array}, {"dict", Tag::Dict},       {"key", Tag::Key},
+		{"string", Tag::String}, {"data", Tag::Data}, {"date", Tag::Date},       {"real", Tag::Real},
+		{"integer", Tag::Integer}, {"true", Tag::True}, {"false", Tag::False},
+	};
+	for (const auto &t : tags) {
+		if (name == t.name)
+			return t.tag;
+	}
+	return Tag::Unknown;
+}
+
+class XmlReader : TextReader {
+public:
+	explicit XmlReader(std::string_view text) : TextReader(text) {}
+
+	CFTypeRef run(const char *&reason)
+	{
+		Owned root(document());
+		reason = why;
+		// Whatever follows the first element, the platform ignores.
+		return root.release();
+	}
+
+private:
+	size_t plist_depth = 0;  // plist elements inside plist elements
+	std::string text_buf;    // the text of one element, when entities or CDATA need a copy
+
+	// What content() found.
+	enum class Got { Value, End, Error };
+
+	bool failed(const char *reason)
+	{
+		fail(reason);
+		return false;
+	}
+	void spaces()
+	{
+		while (i < s.size() && is_space(s[i]))
+			i++;
+	}
+	bool skip_past(std::string_view t, const char *reason)
+	{
+		size_t at = s.find(t, i);
+		if (at == std::string_view::npos)
+			return failed(reason);
+		i = at + t.size();
+		return true;
+	}
+
+	// A comment or a processing instruction, skipped.
+	enum class Markup { None, Skipped, Error };
+	Markup comment_or_instruction()
+	{
+		bool ok;
+		if (starts("<!--"))
+			ok = skip_past("-->", "unterminated comment");
+		else if (starts("<?"))
+			ok = skip_past("?>", "unterminated processing instruction");
+		else
+			return Markup::None;
+		return ok ? Markup::Skipped : Markup::Error;
+	}
+
+	// Comments, processing instructions and document types before the
+	// first element, then that element.
+	CFTypeRef document()
+	{
+		for (;;) {
+			spaces();
+			if (i + 1 >= s.size())
+				return fail("no XML content");
+			if (s[i] != '<')
+				return fail("text where an element belongs");
+			const Markup markup = comment_or_instruction();
+			if (markup == Markup::Error)
+				return nullptr;
+			if (markup == Markup::Skipped)
+				continue;
+			if (!starts("<!")) {
+				i++;
+				return element(0, nullptr);
+			}
+			i += 2;
+			if (!doctype())
+				return nullptr;
+		}
+	}
+
+	// After "<!": a document type, its internal declarations skipped.
+	bool doctype()
+	{
+		if (!starts("DOCTYPE"))
+			return failed("malformed document type");
+		i += 7;
+		while (i < s.size() && s[i] != '[' && s[i] != '>')
+			i++;
+		if (i == s.size())
+			return failed("unterminated document type");
+		if (s[i++] == '>')
+			return true;
+		for (;;) {
+			spaces();
+			if (i >= s.size())
+				return failed("unterminated document type");
+			if (s[i] == ']') {
+				i++;
+				spaces();
+				if (i < s.size() && s[i] == '>') {
+					i++;
+					return true;
+				}
+				return failed("malformed document type");
+			}
+			const Markup markup = comment_or_instruction();
+			if (markup == Markup::Error)
+				return false;
+			if (markup == Markup::Skipped)
+				continue;
+			if (s[i] != '%' && !starts("<!"))
+				return failed("malformed document type");
+			// A parameter entity reference or a declaration.
+			if (!skip_past(s[i] == '%' ? ";" : ">", "unterminated document type"))
+				return false;
+		}
+	}
+
+	// The next value inside a container, past white space, comments and
+	// processing instructions; End at a closing tag.
+	Got content(size_t depth, CFTypeRef &out, bool *is_key)
+	{
+		for (;;) {
+			spaces();
+			if (i >= s.size())
+				return fail("unterminated element"), Got::Error;
+			if (s[i] != '<')
+				return fail("text where an element belongs"), Got::Error;
+			if (starts("</"))
+				return Got::End;
+			const Markup markup = comment_or_instruction();
+			if (markup == Markup::Error)
+				return Got::Error;
+			if (markup == Markup::Skipped)
+				continue;
+			if (starts("<!"))
+				return fail("malformed comment"), Got::Error;
+			i++;
+			out = element(depth, is_key);
+			return out ? Got::Value : Got::Error;
+		}
+	}
+
+	// "</name>", white space allowed before the '>'.
+	bool close_tag(std::string_view name)
+	{
+		if (!starts("</") || s.substr(i + 2, name.size()) != name)
+			return failed("mismatched closing tag");
+		i += 2 + name.size();
+		spaces();
+		if (i >= s.size() || s[i] != '>')
+			return failed("mismatched closing tag");
+		i++;
+		return true;
+	}
+
+	// After '<': the tag up to its '>' (attributes ignored, as the
+	// platform ignores them), then the element.
+	CFTypeRef element(size_t depth, bool *is_key)
+	{
+		const size_t begin = i;
+		size_t name_end = std::string_view::npos;
+		char quote = 0;
+		for (; i < s.size() && s[i] != '>'; i++) {
+			if (is_space(s[i]) && name_end == std::string_view::npos)
+				name_end = i;
+			if (name_end != std::string_view::npos && (s[i] == '"' || s[i] == '\''))
+				quote = quote == 0 ? s[i] : quote == s[i] ? 0 : quote;
+		}
+		if (i >= s.size())
+			return fail("unterminated tag");
+		// The platform ends the tag at the first '>', even one quoted
+		// in an attribute value, and would read the rest as content.
+		if (quote != 0)
+			return fail("'>' inside an attribute value");
+		const bool empty = s[i - 1] == '/';
+		if (name_end == std::string_view::npos)
+			name_end = empty ? i - 1 : i;
+		i++;
+		const std::string_view name = s.substr(begin, name_end - begin);
+		if (name.empty())
+			return fail("malformed tag");
+		const Tag tag = tag_named(name);
+		if (is_key)
+			*is_key = tag == Tag::Key;
+		switch (tag) {
+		case Tag::Plist:
+			if (empty)
+				return fail("empty plist element");
+			return plist(depth);
+		case Tag::Array:
+		case Tag::Dict:
+			if (depth + 1 > kMaxDepth)
+				return fail("containers nested too deeply");
+			if (tag == Tag::Array)
+				return array_body(depth + 1, empty);
+			return empty ? made(new_dictionary(false)) : dict_body(depth + 1);
+		case Tag::Key:
+		case Tag::String: {
+			if (empty)
+				return made(make_string(std::string()));
+			std::string_view t;
+			if (!text(t) || !close_tag(name))
+				return nullptr;
+			return made(make_string(t));
+		}
+		case Tag::Data:
+			return empty ? fail("empty data element") : data();
+		case Tag::Date:
+			return empty ? fail("empty date element") : date();
+		case Tag::Real:
+			return empty ? fail("empty real element") : real();
+		case Tag::Integer:
+			return empty ? fail("empty integer element") : integer();
+		case Tag::True:
+		case Tag::False:
+			if (!empty && !close_tag(name))
+				return nullptr;
+			return boolean(tag == Tag::True);
+		default:
+			return fail("unknown element");
+		}
+	}
+
+	// The one value of a plist element.
+	CFTypeRef plist(size_t depth)
+	{
+		if (++plist_depth > kMaxDepth)
+			return fail("plist elements nested too deeply");
+		CFTypeRef value = nullptr;
+		Got got = content(depth, value, nullptr);
+		if (got == Got::End)
+			return fail("empty plist element");
+		if (got == Got::Error)
+			return nullptr;
+		Owned owned(value);
+		CFTypeRef extra = nullptr;
+		got = content(depth, extra, nullptr);
+		if (got == Got::Value) {
+			CFRelease(extra);
+			return fail("more than one value in the plist element");
+		}
+		if (got == Got::Error || !close_tag("plist"))
+			return nullptr;
+		plist_depth--;
+		return owned.release();
+	}
+
+	CFTypeRef array_body(size_t depth, bool empty)
+	{
+		auto *array = static_cast<__CFArray *>(const_cast<void *>(made(cf_create<__CFArray>())));
+		Owned owned(array);
+		if (empty)
+			return owned.release();
+		for (;;) {
+			CFTypeRef value = nullptr;
+			Got got = content(depth, value, nullptr);
+			if (got == Got::Error)
+				return nullptr;
+			if (got == Got::End)
+				break;
+			Owned item(value);
+			array->values.push_back(value);
+			item.release();
+		}
+		if (!close_tag("array"))
+			return nullptr;
+		return owned.release();
+	}
+
+	// Keys and values; the last of equal keys wins.  A dictionary whose
+	// only key is CF$UID, with a number, is a keyed archiver's reference.
+	CFTypeRef dict_body(size_t depth)
+	{
+		__CFDictionary *dict = new_dictionary(false);
+		Owned owned(made(dict));
+		for (;;) {
+			CFTypeRef key = nullptr;
+			bool is_key = false;
+			Got got = content(depth, key, &is_key);
+			if (got == Got::Error)
+				return nullptr;
+			if (got == Got::End)
+				break;
+			Owned owned_key(key);
+			if (!is_key)
+				return fail("dictionary value without a key");
+			CFTypeRef value = nullptr;
+			got = content(depth, value, nullptr);
+			if (got == Got::End)
+				return fail("dictionary key without a value");
+			if (got == Got::Error)
+				return nullptr;
+			if (!dictionary_adopt(dict, owned_key.release(), value))
+				throw std::bad_alloc();
+		}
+		if (!close_tag("dict"))
+			return nullptr;
+		if (dict->entries.size() == 1 && as_string(dict->entries[0].first, "CFPropertyListCreateFromXMLData")->utf8 == "CF$UID" &&
+		    cf_object(dict->entries[0].second)->type_id == kCFNumberTypeID)
+			return uid(as_number(dict->entries[0].second, "CFPropertyListCreateFromXMLData"));
+		return owned.release();
+	}
+
+	CFTypeRef uid(const __CFNumber *n)
+	{
+		// The platform keeps only the low 32 bits of the number.
+		if (n->kind != __CFNumber::Kind::Signed || n->i < 0 || n->i > int64_t(UINT32_MAX))
+			return fail("CF$UID that is not an integer from 0 to 4294967295");
+		return made(make_uid(uint32_t(n->i)));
+	}
+
+	// The character data of a string or key up to its closing tag: text,
+	// the five entities, character references, CDATA sections and
+	// comments.  Line breaks are kept as they are.  t points into the
+	// document when it can, else into text_buf.
+	bool text(std::string_view &t)
+	{
+		size_t at = s.find_first_of("<&", i);
+		if (at != std::string_view::npos && s[at] == '<' && s.substr(at, 2) != "<!") {
+			t = s.substr(i, at - i);
+			i = at;
+			return true;
+		}
+		text_buf.clear();
+		for (;;) {
+			at = s.find_first_of("<&", i);
+			if (at == std::string_view::npos)
+				return failed("unterminated text");
+			text_buf.append(s.data() + i, at - i);
+			i = at;
+			if (s[i] == '&') {
+				if (!entity())
+					return false;
+			} else if (starts("<!--")) {
+				i += 4;
+				if (!skip_past("-->", "unterminated comment"))
+					return false;
+			} else if (starts("<!")) {
+				if (!starts("<![CDATA["))
+					return failed("malformed CDATA section");
+				i += 9;
+				size_t end = s.find("]]>", i);
+				if (end == std::string_view::npos)
+					return failed("unterminated CDATA section");
+				text_buf.append(s.data() + i, end - i);
+				i = end + 3;
+			} else {
+				t = text_buf;
+				return true;
+			}
+		}
+	}
+
+	// After '&': one of the five entities or a character reference of at
+	// most eight digits, to a character other than NUL (which our strings
+	// cannot hold) or a surrogate (which the platform refuses).
+	bool entity()
+	{
+		static const struct {
+			const char *name;
+			char c;
+		} entities[] = {{"&lt;", '<'}, {"&gt;", '>'}, {"&amp;", '&'}, {"&apos;", '\''}, {"&quot;", '"'}};
+		for (const auto &e : entities) {
+			if (starts(e.name)) {
+				text_buf += e.c;
+				i += strlen(e.name);
+				return true;
+			}
+		}
+		if (!starts("&#"))
+			return failed("unknown entity");
+		i += 2;
+		const bool hex = i < s.size() && s[i] == 'x';
+		i += hex;
+		uint32_t cp = 0;
+		size_t digits = 0;
+		for (; i < s.size() && s[i] != ';'; i++, digits++) {
+			const int d = digit_value(s[i], hex);
+			if (d < 0 || digits == 8)
+				return failed("malformed character reference");
+			cp = cp * (hex ? 16 : 10) + uint32_t(d);
+		}
+		if (i == s.size())
+			return failed("malformed character reference");
+		i++;
+		if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+			return failed("character reference out of range");
+		append_utf8(text_buf, cp);
+		return true;
+	}
+
+	// Base64 up to the closing tag.  Characters outside the alphabet are
+	// skipped, as the platform skips them; what it would decode into
+	// other bytes than the text says is refused: a group cut short at the
+	// end, '=' anywhere but at the end of a group, and anything but white
+	// space or '=' after a group's first '='.
+	CFTypeRef data()
+	{
+		const size_t end = s.find('<', i);
+		if (end == std::string_view::npos)
+			return fail("unterminated data element");
+		std::string bytes;
+		bytes.reserve((end - i) / 4 * 3);
+		uint32_t acc = 0;
+		unsigned in_group = 0, padding = 0;
+		for (; i < end; i++) {
+			const auto c = static_cast<unsigned char>(s[i]);
+			if (c >= 0x80)
+				return fail("data element with a character outside ASCII");
+			if (c == '=') {
+				if (in_group < 2)
+					return fail("malformed base64");
+				padding++;
+			} else if (base64_value(c) >= 0) {
+				if (padding > 0)
+					return fail("malformed base64");
+				acc = acc << 6 | uint32_t(base64_value(c));
+			} else if (padding > 0 && !(c == ' ' || (c >= '\t' && c <= '\r'))) {
+				return fail("malformed base64");
+			} else {
+				continue;
+			}
+			if (++in_group == 4) {
+				acc <<= 6 * padding;
+				bytes += char(acc >> 16);
+				if (padding < 2)
+					bytes += char(acc >> 8);
+				if (padding < 1)
+					bytes += char(acc);
+				acc = 0;
+				in_group = padding = 0;
+			}
+		}
+		if (in_group != 0)
+			return fail("malformed base64");
+		if (!close_tag("data"))
+			return nullptr;
+		return made(make_data(std::move(bytes)));
+	}
+
+	// [-]Y...-MM-DDTHH:MM:SSZ: any number of year digits, a real day and
+	// time of the Gregorian calendar (the platform would carry 31 April
+	// over into May).
+	CFTypeRef date()
+	{
+		const bool negative = i < s.size() && s[i] == '-';
+		i += negative;
+		int64_t year = 0;
+		size_t digits = 0;
+		for (; i < s.size() && is_digit(s[i]); i++, digits++) {
+			if (digits == 10)
+				return fail("date out of range");
+			year = year * 10 + (s[i] - '0');
+		}
+		if (negative)
+			year = -year;
+		int v[5];
+		static const char after[5] = {'-', 'T', ':', ':', 'Z'};
+		bool ok = digits > 0 && i < s.size() && s[i++] == '-';
+		for (int k = 0; ok && k < 5; k++) {
+			ok = i + 2 < s.size() && is_digit(s[i]) && is_digit(s[i + 1]) && s[i + 2] == after[k];
+			if (ok)
+				v[k] = (s[i] - '0') * 10 + (s[i + 1] - '0');
+			i += 3;
+		}
+		if (!ok)
+			return fail("malformed date");
+		static const int month_days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+		const int month = v[0], day = v[1];
+		if (month < 1 || month > 12 || day < 1 || day > month_days[month - 1] + (month == 2 && is_leap(year)) ||
+		    v[2] > 23 || v[3] > 59 || v[4] > 59)
+			return fail("date that is no real day and time");
+		const int64_t seconds = days_from_civil(year, unsigned(month), unsigned(day)) * 86400 +
+					v[2] * 3600 + v[3] * 60 + v[4] - kSecondsFrom1970To2001;
+		if (std::fabs(double(seconds)) >= kMaxDateSeconds)
+			return fail("date out of range");
+		if (!close_tag("date"))
+			return nullptr;
+		return made(make_date(double(seconds)));
+	}
+
+	// Text as in a string, then nan or infinity in any case, or what
+	// strtod reads of the characters of a decimal number (digits, signs,
+	// point and exponent), all of them; white space only before it.
+	CFTypeRef real()
+	{
+		std::string_view t;
+		if (!text(t) || !close_tag("real"))
+			return nullptr;
+		double value;
+		if (!special_real(t, value)) {
+			while (!t.empty() && (t[0] == ' ' || (t[0] >= '\t' && t[0] <= '\r')))
+				t.remove_prefix(1);
+			const std::string number(t);
+			char *end = nullptr;
+			if (number.empty() || number.find_first_not_of("0123456789+-.eE") != std::string::npos)
+				return fail("malformed real");
+			value = strtod(number.c_str(), &end);
+			if (end != number.c_str() + number.size())
+				return fail("malformed real");
+		}
+		return made(make_float(value));
+	}
+
+	static bool special_real(std::string_view t, double &value)
+	{
+		static const struct {
+			const char *name;
+			double value;
+		} names[] = {
+			{"nan", NAN},       {"+infinity", INFINITY}, {"-infinity", -INFINITY}, {"infinity", INFINITY},
+			{"-inf", -INFINITY}, {"inf", INFINITY},       {"+inf", INFINITY},
+		};
+		for (const auto &n : names) {
+			if (t.size() == strlen(n.name) && strncasecmp(t.data(), n.name, t.size()) == 0) {
+				value = n.value;
+				return true;
+			}
+		}
+		return false;
+	}
+
+	// The white space an integer may start with, as the platform sees it:
+	// controls, space, and the Unicode spaces it knows.
+	size_t leading_space(size_t at) const
+	{
+		const auto c = static_cast<unsigned char>(s[at]);
+		if (c < 0x21 || c == 0x7F)
+			return 1;
+		if (c == 0xC2 && at + 1 < s.size() && static_cast<unsigned char>(s[at + 1]) <= 0xA0)
+			return 2;  // U+0080 to U+00A0
+		if (at + 2 < s.size()) {
+			const std::string_view three = s.substr(at, 3);
+			if (three == "\u3000" || three == "\u202F" || three == "\u205F" ||
+			    (three.substr(0, 2) == "\xE2\x80" && static_cast<unsigned char>(three[2]) <= 0x8B))
+				return 3;  // U+3000, U+202F, U+205F, U+2000 to U+200B
+		}
+		return 0;
+	}
+
+	void skip_leading_space()
+	{
+		while (i < s.size()) {
+			size_t n = leading_space(i);
+			if (n == 0)
+				return;
+			i += n;
+		}
+	}
+
+	// Decimal, or hexadecimal after 0x, with a sign and leading zeros
+	// allowed, and nothing between the last digit and the closing tag.
+	CFTypeRef integer()
+	{
+		skip_leading_space();
+		bool negative = false;
+		if (i < s.size() && (s[i] == '-' || s[i] == '+')) {
+			negative = s[i] == '-';
+			i++;
+			skip_leading_space();
+		}
+		bool hex = false;
+		size_t digits = 0;
+		if (i + 1 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
+			hex = true;
+			i += 2;
+		}
+		uint64_t value = 0;
+		for (; i < s.size() && s[i] != '<'; i++, digits++) {
+			const int d = digit_value(s[i], hex);
+			if (d < 0)
+				return fail("malformed integer");
+			const uint64_t base = hex ? 16 : 10;
+			if (value > (UINT64_MAX - uint64_t(d)) / base)
+				return fail("integer out of range");
+			value = value * base + uint64_t(d);
+			if (negative && value > uint64_t(INT64_MAX) + 1)
+				return fail("integer out of range");
+		}
+		if (digits == 0)
+			return fail("malformed integer");
+		if (!close_tag("integer"))
+			return nullptr;
+		return made(negative ? make_signed(int64_t(0 - value)) : make_unsigned(value));
+	}
+};
+
+}  // namespace
+
+CFTypeRef read_xml(std::string_view utf8, const char *&why)
+{
+	return XmlReader(utf8).run(why);
+}
+
+}  // namespace compat
