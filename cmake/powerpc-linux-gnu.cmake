@@ -3,7 +3,7 @@
 # and tests run under qemu-user; ctest starts them through it.
 #
 #   ARDOVA_CROSS_PREFIX   where libraries built for PowerPC are installed
-#                         (GoogleTest, libplist); searched before the
+#                         (GoogleTest); searched before the
 #                         cross C library, and the only place pkg-config
 #                         looks.
 set(CMAKE_SYSTEM_NAME Linux)

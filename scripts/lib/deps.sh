@@ -17,7 +17,7 @@ TEST_PACKAGES=(
 # libplist source package.
 PPC_PACKAGES=(
 	g++-powerpc-linux-gnu libc6-dev-powerpc-cross qemu-user
-	googletest curl dpkg-dev bzip2 xz-utils
+	googletest
 	bubblewrap
 )
 
