@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace compat {
@@ -102,6 +103,8 @@ std::optional<MountEntry> parse_mountinfo_line(std::string_view line)
 			return std::nullopt;
 		e.mount_id = e.mount_id * 10 + uint64_t(c - '0');
 	}
+	if (sscanf(std::string(f[2]).c_str(), "%u:%u", &e.dev_major, &e.dev_minor) != 2)
+		return std::nullopt;
 	e.mount_point = unescape(f[4]);
 	e.mount_options = std::string(f[5]);
 	e.fstype = unescape(f[dash + 1]);
@@ -142,6 +145,28 @@ std::vector<MountEntry> read_mountinfo()
 		rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
 	}
 	return entries;
+}
+
+const MountEntry *find_mount(const std::vector<MountEntry> &entries, uint64_t mount_id, unsigned dev_major,
+			     unsigned dev_minor, std::string_view real_path)
+{
+	for (const MountEntry &e : entries) {
+		if (e.mount_id == mount_id)
+			return &e;
+	}
+	auto holds = [real_path](const std::string &mount_point) {
+		if (mount_point == "/")
+			return true;
+		return real_path.substr(0, mount_point.size()) == mount_point &&
+		       (real_path.size() == mount_point.size() || real_path[mount_point.size()] == '/');
+	};
+	const MountEntry *found = nullptr;
+	for (const MountEntry &e : entries) {
+		if (e.dev_major == dev_major && e.dev_minor == dev_minor && holds(e.mount_point) &&
+		    (found == nullptr || e.mount_point.size() >= found->mount_point.size()))
+			found = &e;
+	}
+	return found;
 }
 
 std::string target_fstypename(std::string_view linux_fstype)

@@ -17,6 +17,7 @@ namespace compat {
 
 struct MountEntry {
 	uint64_t mount_id = 0;
+	unsigned dev_major = 0, dev_minor = 0;   // the device of its file system
 	std::string mount_point;
 	std::string mount_options;   // per-mount: ro, nosuid, nodev, noexec, ...
 	std::string fstype;          // as Linux names it, e.g. "fuse.fusefs_ardntfs"
@@ -29,6 +30,14 @@ std::optional<MountEntry> parse_mountinfo_line(std::string_view line);
 
 // The whole table; empty with errno set when it cannot be read.
 std::vector<MountEntry> read_mountinfo();
+
+// The mount that holds a file: the entry with the file's mount id.  A
+// user-mode emulator (qemu-user) may pass statx() on without the id (0,
+// which no mount has); then it is the entry of the file's device whose
+// mount point is the deepest that holds real_path (of several there, the
+// last mounted), or none.
+const MountEntry *find_mount(const std::vector<MountEntry> &entries, uint64_t mount_id, unsigned dev_major,
+			     unsigned dev_minor, std::string_view real_path);
 
 // The type name the target would show: "fuse.NAME" and "fuseblk.NAME" become
 // NAME; the result is cut to MFSTYPENAMELEN - 1 characters.
