@@ -28,11 +28,13 @@ make_image() {
 sign() { openssl dgst -sha1 -sign "$key" -out "${2:-$1.sig}" "$1"; }
 update() { ArdovaUpdater-testkey "$@"; echo "status $?"; }
 # forced FAKE_UNAME_RELEASE=R|FAKE_UNAME_ERRNO=N IMAGE SIGNATURE: update
-# with uname made to report release R or to fail with error number N.
+# with uname made to report release R or to fail with error number N.  The
+# loader puts each program's platform for $PLATFORM: the shells that the
+# program starts may have another word size.
 forced() {
 	_setting=$1
 	shift
-	env "$_setting" LD_PRELOAD=/sandbox/support/fake_uname.so \
+	env "$_setting" LD_PRELOAD='/sandbox/support/$PLATFORM/fake_uname.so' \
 		ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0" ArdovaUpdater-testkey "$@"
 	echo "status $?"
 }
@@ -218,7 +220,9 @@ TEST_F(Updater, SignatureBufferThatCannotBeAllocated)
 	const std::string limit =
 		"export ASAN_OPTIONS=\"$ASAN_OPTIONS:allocator_may_return_null=1:max_allocation_size_mb=1024\"";
 #else
-	const std::string limit = "ulimit -v 500000";
+	// Where a user-mode emulator (qemu-user) runs the program, the address
+	// space it gives the program is the limit; its own must fit below ours.
+	const std::string limit = "ulimit -v 1000000; export QEMU_RESERVED_VA=512M";
 #endif
 	Result r = sh(R"sh(
 		mkdir /big && truncate -s 2147483647 /big/huge.sig
