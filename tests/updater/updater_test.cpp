@@ -293,6 +293,29 @@ TEST_F(Updater, ImagesOfEverySizeAreVerifiedAndAttachedWhole)
 	EXPECT_EQ(r.status, 0) << r;
 }
 
+// Past 2^32 bytes: a 32-bit program gets there only with 64-bit file
+// offsets.  The image is the usual archive followed by a sparse run of
+// zeros; the private copy the program makes is whole (in /tmp's memory).
+// The image is read once here, for a digest to sign and compare with.
+TEST_F(Updater, ImageOf4GiBAnd1000BytesIsVerifiedCopiedAndInstalled)
+{
+	box.timeout = std::chrono::minutes(9);
+	Result r = sh(R"sh(
+		make_image /data/image.dmg v1 && truncate -s 4294968296 /data/image.dmg
+		stat -c '%s bytes' /data/image.dmg
+		openssl dgst -sha1 -binary </data/image.dmg >/data/digest
+		openssl pkeyutl -sign -inkey "$key" -pkeyopt digest:sha1 -in /data/digest -out /data/image.dmg.sig
+		update /data/image.dmg /data/image.dmg.sig
+		[ "$(cat /stub/attached.sha1)" = "$(od -An -tx1 /data/digest | tr -d ' \n')  -" ] &&
+			echo "attached the whole image"
+		calls; left
+	)sh");
+	EXPECT_EQ(r.err, "");
+	EXPECT_EQ(r.out, "4294968296 bytes\nstatus 0\nattached the whole image\n" + attach +
+				 install("Bundle", "bundle v1") + detach + "left in /tmp:\n");
+	EXPECT_EQ(r.status, 0) << r;
+}
+
 TEST_F(Updater, MissingImage)
 {
 	Result r = sh(R"sh(
