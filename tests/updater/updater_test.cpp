@@ -297,8 +297,12 @@ TEST_F(Updater, ImagesOfEverySizeAreVerifiedAndAttachedWhole)
 // offsets.  The image is the usual archive followed by a sparse run of
 // zeros; the private copy the program makes is whole (in /tmp's memory).
 // The image is read once here, for a digest to sign and compare with.
+// Reading 4 GiB four times takes a while, so only the 32-bit builds, whose
+// file offsets this proves, run it.
 TEST_F(Updater, ImageOf4GiBAnd1000BytesIsVerifiedCopiedAndInstalled)
 {
+	if (sizeof(void *) > 4)
+		GTEST_SKIP() << "a case for 32-bit builds";
 	box.timeout = std::chrono::minutes(9);
 	Result r = sh(R"sh(
 		make_image /data/image.dmg v1 && truncate -s 4294968296 /data/image.dmg
