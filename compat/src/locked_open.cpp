@@ -226,12 +226,24 @@ extern "C" int __wrap_open(const char *path, int flags, ...)
 	return fd;
 }
 
-// On 64-bit Linux the 64 forms are the same calls.
-extern "C" int __wrap_open64(const char *path, int flags, ...) __attribute__((alias("__wrap_open")));
+// The 64 forms are what a 32-bit program built with 64-bit file offsets
+// calls: they open files of 2 GiB and more, which the kernel allows only
+// with O_LARGEFILE (0 in 64-bit programs, where the kernel implies it).
+extern "C" int __wrap_open64(const char *path, int flags, ...)
+{
+	va_list ap;
+	va_start(ap, flags);
+	int fd = open_with_arguments(path, flags | O_LARGEFILE, ap);
+	va_end(ap);
+	return fd;
+}
 
 extern "C" int __wrap___open_2(const char *path, int flags)
 {
 	return compat::open_file(path, flags, 0);
 }
 
-extern "C" int __wrap___open64_2(const char *path, int flags) __attribute__((alias("__wrap___open_2")));
+extern "C" int __wrap___open64_2(const char *path, int flags)
+{
+	return compat::open_file(path, flags | O_LARGEFILE, 0);
+}

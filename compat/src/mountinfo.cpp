@@ -184,6 +184,28 @@ std::vector<MountEntry> read_mountinfo()
 	return entries;
 }
 
+const MountEntry *find_mount(const std::vector<MountEntry> &entries, uint64_t mount_id, unsigned dev_major,
+			     unsigned dev_minor, std::string_view real_path)
+{
+	for (const MountEntry &e : entries) {
+		if (e.mount_id == mount_id)
+			return &e;
+	}
+	auto holds = [real_path](const std::string &mount_point) {
+		if (mount_point == "/")
+			return true;
+		return real_path.substr(0, mount_point.size()) == mount_point &&
+		       (real_path.size() == mount_point.size() || real_path[mount_point.size()] == '/');
+	};
+	const MountEntry *found = nullptr;
+	for (const MountEntry &e : entries) {
+		if (e.dev_major == dev_major && e.dev_minor == dev_minor && holds(e.mount_point) &&
+		    (found == nullptr || e.mount_point.size() >= found->mount_point.size()))
+			found = &e;
+	}
+	return found;
+}
+
 std::string target_fstypename(std::string_view linux_fstype)
 {
 	for (std::string_view prefix : {"fuse.", "fuseblk."}) {

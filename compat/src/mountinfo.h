@@ -32,6 +32,14 @@ std::optional<MountEntry> parse_mountinfo_line(std::string_view line);
 // The whole table; empty with errno set when it cannot be read.
 std::vector<MountEntry> read_mountinfo();
 
+// The mount that holds a file: the entry with the file's mount id.  A
+// user-mode emulator (qemu-user) may pass statx() on without the id (0,
+// which no mount has); then it is the entry of the file's device whose
+// mount point is the deepest that holds real_path (of several there, the
+// last mounted), or none.
+const MountEntry *find_mount(const std::vector<MountEntry> &entries, uint64_t mount_id, unsigned dev_major,
+			     unsigned dev_minor, std::string_view real_path);
+
 // The type name the target would show: "fuse.NAME" and "fuseblk.NAME" become
 // NAME; the result is cut to MFSTYPENAMELEN - 1 characters.
 std::string target_fstypename(std::string_view linux_fstype);

@@ -7,7 +7,9 @@
 #include <sys/statfs.h>
 #include <sys/statvfs.h>
 
+#include <climits>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 using compat::MountEntry;
@@ -54,13 +56,15 @@ extern "C" int compat_statfs(const char *path, struct compat_statfs *buf)
 	// comparing path prefixes, which bind mounts and links would fool.
 	int saved_errno = errno;
 	struct statx stx;
-	if (statx(AT_FDCWD, path, 0, STATX_MNT_ID, &stx) == 0 && (stx.stx_mask & STATX_MNT_ID)) {
-		for (const MountEntry &e : compat::read_mountinfo()) {
-			if (e.mount_id == stx.stx_mnt_id) {
-				compat::fill_names(e, *buf);
-				break;
-			}
-		}
+	if (statx(AT_FDCWD, path, 0, STATX_MNT_ID, &stx) == 0) {
+		char real_path[PATH_MAX];
+		if (realpath(path, real_path) == nullptr)
+			real_path[0] = '\0';
+		const std::vector<MountEntry> entries = compat::read_mountinfo();
+		const uint64_t mount_id = (stx.stx_mask & STATX_MNT_ID) ? stx.stx_mnt_id : 0;
+		if (const MountEntry *e = compat::find_mount(entries, mount_id, stx.stx_dev_major, stx.stx_dev_minor,
+							      real_path))
+			compat::fill_names(*e, *buf);
 	}
 	errno = saved_errno;
 	return 0;

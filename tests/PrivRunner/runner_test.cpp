@@ -300,11 +300,13 @@ TEST_F(PrivRunner, BorrowedRightsRunTheUtilityAsRoot)
 // Runs PrivRunner with one call made to fail by the preloaded fault library.
 class PrivRunnerFault : public PrivRunner {
 protected:
-	// The sanitizer runtime must let the fault library come first.
+	// The sanitizer runtime must let the fault library come first.  The
+	// loader puts each program's platform for $PLATFORM: the utility may
+	// have another word size than the runner.
 	static std::vector<std::string> fault_env(const std::string &fault)
 	{
 		const char *asan = getenv("ASAN_OPTIONS");
-		return {"LD_PRELOAD=/sandbox/support/privrunner_fault.so", "FAULT=" + fault,
+		return {"LD_PRELOAD=/sandbox/support/$PLATFORM/privrunner_fault.so", "FAULT=" + fault,
 			"ASAN_OPTIONS=" + std::string(asan ? asan : "") + (asan ? ":" : "") +
 				"verify_asan_link_order=0"};
 	}

@@ -6,20 +6,66 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <dlfcn.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdarg>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
 
 extern "C" int open64(const char *path, int flags, ...);
 extern "C" int __open_2(const char *path, int flags);
+extern "C" int __open64_2(const char *path, int flags);
+
+// What the platform layer hands the C library's openat() for one watched
+// path, seen by standing in for openat() and openat64(): a definition in
+// the program comes before the library's.  The library may add flags of
+// its own below this point; these are the caller's.
+namespace watch {
+std::string path;
+std::atomic<int> flags{-1};
+}  // namespace watch
+
+template <const char *name> int watched_openat(int dirfd, const char *path, int flags, va_list ap)
+{
+	using Openat = int (*)(int, const char *, int, ...);
+	static const Openat next = reinterpret_cast<Openat>(dlsym(RTLD_NEXT, name));
+	const mode_t mode = (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? mode_t(va_arg(ap, int)) : 0;
+	if (!watch::path.empty() && (watch::path == path || watch::path.rfind(std::string(path) + "/", 0) == 0))
+		watch::flags = flags;
+	return next(dirfd, path, flags, mode);
+}
+
+constexpr char openat_name[] = "openat";
+constexpr char openat64_name[] = "openat64";
+extern "C" int watched_openat32(int dirfd, const char *path, int flags, ...) __asm__("openat");
+extern "C" int watched_openat64(int dirfd, const char *path, int flags, ...) __asm__("openat64");
+
+int watched_openat32(int dirfd, const char *path, int flags, ...)
+{
+	va_list ap;
+	va_start(ap, flags);
+	int fd = watched_openat<openat_name>(dirfd, path, flags, ap);
+	va_end(ap);
+	return fd;
+}
+
+int watched_openat64(int dirfd, const char *path, int flags, ...)
+{
+	va_list ap;
+	va_start(ap, flags);
+	int fd = watched_openat<openat64_name>(dirfd, path, flags, ap);
+	va_end(ap);
+	return fd;
+}
 
 namespace {
 
@@ -185,6 +231,38 @@ TEST_F(LockedOpen, LargeFileAndFortifiedFormsLockToo)
 	ASSERT_GE(b, 0);
 	EXPECT_FALSE(lockable(file, LOCK_EX));
 	close(b);
+}
+
+// A 32-bit program built with 64-bit file offsets calls the 64 forms; the
+// kernel opens a file of 2 GiB or more for it only with O_LARGEFILE.  (In
+// 64-bit programs the flag is 0 and the kernel implies it.)
+TEST_F(LockedOpen, LargeFileFormsAskForLargeFiles)
+{
+	write_file(file, "abc");
+	const std::string created = dir / "created";
+	watch::path = file;
+	struct Case {
+		const char *form;
+		std::function<int()> open;
+		const std::string &path;
+	} cases[] = {
+		{"open64", [&] { return open64(file.c_str(), O_RDONLY); }, file},
+		{"open64 locked", [&] { return open64(file.c_str(), O_RDWR | O_EXLOCK); }, file},
+		{"__open64_2", [&] { return __open64_2(file.c_str(), O_RDONLY | O_SHLOCK); }, file},
+		{"open64 created locked",
+		 [&] { return open64(created.c_str(), O_RDWR | O_CREAT | O_EXCL | O_EXLOCK, 0644); }, created},
+	};
+	for (const Case &c : cases) {
+		SCOPED_TRACE(c.form);
+		watch::path = c.path;
+		watch::flags = -1;
+		int fd = c.open();
+		ASSERT_GE(fd, 0) << strerror(errno);
+		close(fd);
+		ASSERT_NE(watch::flags, -1) << "openat() was not called for " << c.path;
+		EXPECT_EQ(watch::flags & O_LARGEFILE, O_LARGEFILE);
+	}
+	watch::path.clear();
 }
 
 // What every way of creating must give: the file, locked, with its mode and

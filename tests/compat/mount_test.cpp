@@ -51,6 +51,7 @@ TEST(MountInfo, RejectsDamagedLines)
 	EXPECT_FALSE(parse_mountinfo_line(""));
 	EXPECT_FALSE(parse_mountinfo_line("36 35 98:0 /mnt1 /mnt/a rw,noatime master:1"));
 	EXPECT_FALSE(parse_mountinfo_line("x6 35 98:0 / /a rw - tmpfs none rw"));
+	EXPECT_FALSE(parse_mountinfo_line("36 35 98 / /a rw - tmpfs none rw"));
 	EXPECT_FALSE(parse_mountinfo_line("36 35 98:0 / /a rw shared:1 -"));
 	EXPECT_FALSE(parse_mountinfo_line("36 35 98 / /a rw - tmpfs none rw"));
 }
@@ -88,6 +89,33 @@ TEST(MountInfo, MapsLinuxOptionsOntoTargetFlags)
 			  uint32_t(MNT_QUOTA | MNT_JOURNALED))
 			<< option;
 	EXPECT_EQ(flags("1 0 0:1 / /x rw - xfs /dev/sda1 rw,noquota"), uint32_t(MNT_JOURNALED));
+}
+
+TEST(MountInfo, FindsTheMountByIdOrElseByDeviceAndPath)
+{
+	const std::vector<MountEntry> table = {
+		entry("21 1 0:20 / / rw - tmpfs none rw"),
+		entry("22 21 0:21 / /proc rw - proc proc rw"),
+		entry("23 21 8:1 / /data rw - ext4 /dev/sda1 rw"),
+		entry("24 23 8:1 /sub /data/deep/bind rw - ext4 /dev/sda1 rw"),
+		entry("25 21 0:30 / /data/deep rw - tmpfs a rw"),
+		entry("26 25 0:31 / /data/deep rw - tmpfs b rw"),
+		entry("27 26 0:31 / /data/deep ro - tmpfs b rw"),
+	};
+	auto id_of = [&](uint64_t id, unsigned major, unsigned minor, const char *path) -> int {
+		const MountEntry *e = compat::find_mount(table, id, major, minor, path);
+		return e == nullptr ? -1 : int(e->mount_id);
+	};
+	EXPECT_EQ(id_of(22, 8, 1, "/data/file"), 22) << "the id decides";
+	EXPECT_EQ(id_of(0, 0, 20, "/"), 21);
+	EXPECT_EQ(id_of(0, 0, 21, "/proc/1"), 22);
+	EXPECT_EQ(id_of(0, 8, 1, "/data"), 23);
+	EXPECT_EQ(id_of(0, 8, 1, "/data/deep/bind/x"), 24);
+	EXPECT_EQ(id_of(0, 0, 31, "/data/deep/x"), 27) << "the last mounted is on top";
+	EXPECT_EQ(id_of(0, 0, 30, "/data/deep/x"), 25);
+	EXPECT_EQ(id_of(0, 8, 1, "/database"), -1);
+	EXPECT_EQ(id_of(0, 9, 9, "/data/file"), -1);
+	EXPECT_EQ(id_of(0, 8, 1, ""), -1);
 }
 
 TEST(MountInfo, LongPathsDoNotFitTheRecord)

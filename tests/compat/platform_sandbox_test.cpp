@@ -153,4 +153,33 @@ TEST(PlatformProcesses, ProgramPathSurvivesReplacingTheProgramFile)
 		  "failed: No such process\nfailed: No such file or directory\n");
 }
 
+// A program for another machine may run through a user-mode emulator
+// (binfmt_misc): Linux shows the emulator as the exe, its path and then the
+// program's first on the command line.  A native program started that way
+// stands in for the emulator here.
+TEST(PlatformProcesses, ProgramRunByAnEmulatorIsTheProgram)
+{
+	REQUIRE_SANDBOX();
+	Sandbox box;
+	Result r = box.sh(R"sh(
+		mkdir /tmp/p && cd /tmp/p
+		# ELF headers: 64-bit big-endian PowerPC, and a file that is no program
+		printf '\177ELF\002\002\001\000\000\000\000\000\000\000\000\000\000\002\000\025' >foreign
+		printf 'plain text, twenty bytes or more\n' >text
+		ln -s foreign linked
+		tail=$(readlink -f /usr/bin/tail)
+		$tail /tmp/p/foreign -f >/dev/null & emulated=$!
+		$tail /tmp/p/linked -f >/dev/null & through_link=$!
+		$tail /bin/true -f >/dev/null & same_machine=$!
+		$tail /tmp/p/text -f >/dev/null & not_elf=$!
+		$tail foreign -f >/dev/null & relative=$!
+		(exec tail /tmp/p/foreign -f >/dev/null) & other_name=$!
+		for p in $emulated $through_link $same_machine $not_elf $relative $other_name; do
+			wait_for test "$(readlink /proc/$p/exe)" = "$tail"
+			platform_probe pidpath $p | sed "s|^$tail\$|tail|"
+		done
+	)sh");
+	EXPECT_EQ(r.out, "/tmp/p/foreign\n/tmp/p/foreign\ntail\ntail\ntail\ntail\n") << r;
+}
+
 }  // namespace

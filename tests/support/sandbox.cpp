@@ -63,6 +63,10 @@ std::vector<std::string> bwrap_command(const Sandbox &box, const std::vector<std
 	add(cmd, {"--symlink", "usr/bin", "/bin", "--symlink", "usr/lib", "/lib",
 		  "--symlink", "usr/lib64", "/lib64", "--symlink", "usr/sbin", "/sbin",
 		  "--ro-bind", "/etc", "/etc", "--dev-bind", "/dev", "/dev", "--proc", "/proc"});
+	// 32-bit programs look for their libraries there too (the loader's
+	// cache in /etc names /lib32).
+	if (access("/usr/lib32", F_OK) == 0)
+		add(cmd, {"--symlink", "usr/lib32", "/lib32"});
 	for (const std::string &d : box.dirs) {
 		// bwrap would make missing parents 0700; an unprivileged user
 		// inside must be able to reach them.

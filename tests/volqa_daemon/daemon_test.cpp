@@ -25,8 +25,10 @@ say_mounted() { if is_mounted "$1"; then echo "$1 mounted"; else echo "$1 unmoun
 say_pidfile() { if [ -e "$PIDFILE" ]; then echo "pid file: $(recorded | tr '\n' '|')"; else echo "no pid file"; fi; }
 # Every thread of the process has stopped (SIGSTOP takes effect later).
 all_stopped() { ! grep -L '^State:.*stopped' /proc/$1/task/*/status | grep -q .; }
-# The handlers of the instance are installed.
-ready() { m=$(awk '/^SigCgt/ { print $2 }' "/proc/$1/status") && [ $((0x$m & 0x4202)) -eq $((0x4202)) ]; }
+# The instance waits for requests, its handlers installed: it sleeps in
+# sigsuspend.  (Which signals a process catches, as /proc shows it, would
+# be a user-mode emulator's own where one runs the program.)
+ready() { grep -q '^sigsuspend' "/proc/$1/wchan"; }
 # start: a background instance whose lines go to /tmp/inst.out and
 # /tmp/inst.err; its id in $INST.
 start() { "$D" >/tmp/inst.out 2>/tmp/inst.err && INST=$(recorded) && wait_for ready "$INST"; }
@@ -122,7 +124,7 @@ TEST_F(Daemon, StartRecordsTheInstanceAndStopKillsItLeavingVolumesMounted)
 		$D; st
 		inst=$(recorded)
 		wait_for ready $inst
-		tr '\0' ' ' </proc/$inst/cmdline; echo
+		args $inst
 		stat -c '%a %s' $PIDFILE
 		[ "$(cat $PIDFILE)" = "$inst" ] && echo "record is the id and a newline"
 		$D -u; st
@@ -793,7 +795,7 @@ TEST_F(Daemon, ManyStartsStopsAndSignalsAtOnceLeaveAtMostOneRecordedInstance)
 		instances() {
 			for s in /proc/[0-9]*/status; do
 				p=${s#/proc/}; p=${p%/status}
-				[ "$(tr '\0' ' ' 2>/dev/null <"/proc/$p/cmdline")" = "$D -f " ] && alive $p && echo $p
+				[ "$(args $p 2>/dev/null)" = "$D -f " ] && alive $p && echo $p
 			done
 		}
 		settled() {

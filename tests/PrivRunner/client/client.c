@@ -19,8 +19,9 @@ int main(void)
 {
 	RunnerResult r;
 	int ok = readPrivRunnerOutput(stdin, &r, on_stdout, on_stderr);
-	printf("ok=%d pid=%d/%d child=%d/%d error=%d/%d exit=%d/%d\n", ok, r.hasPid, r.pid,
-	       r.hasChildPid, r.childPid, r.hasError, r.hasError ? r.errorCode : 0, r.hasExitValue,
-	       r.hasExitValue ? r.exitValue : 0);
+	/* A value is set only where its has-flag says so. */
+	printf("ok=%d pid=%d/%d child=%d/%d error=%d/%d exit=%d/%d\n", ok, r.hasPid, r.hasPid ? r.pid : 0,
+	       r.hasChildPid, r.hasChildPid ? r.childPid : 0, r.hasError, r.hasError ? r.errorCode : 0,
+	       r.hasExitValue, r.hasExitValue ? r.exitValue : 0);
 	return ok ? 0 : 1;
 }

@@ -4,6 +4,18 @@
 
 : "${WAIT_SECONDS:=30}"
 
+# args PID: the argument vector of a process, each argument followed by a
+# blank.  A program that a user-mode emulator runs through binfmt_misc
+# (qemu-user runs 32-bit programs where the kernel cannot) shows the
+# emulator's path and the program's in front; they are left out.
+args() {
+	_args=$(tr '\0' ' ' <"/proc/$1/cmdline") || return
+	case $(readlink "/proc/$1/exe") in
+	*/qemu-*) _args=${_args#* } && _args=${_args#* } ;;
+	esac
+	printf '%s\n' "$_args"
+}
+
 # wait_for CMD...: run CMD until it succeeds; fail after WAIT_SECONDS.
 wait_for() {
 	_deadline=$(( $(date +%s) + WAIT_SECONDS ))
