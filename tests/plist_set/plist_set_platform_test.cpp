@@ -7,6 +7,7 @@
 
 #include "cf_helpers.h"
 #include "cf_plist.h"
+#include "plist_files.h"
 
 #include <sys/stat.h>
 
@@ -21,13 +22,10 @@ using sandbox::Result;
 using sandbox::Sandbox;
 using sandbox::TempDir;
 
-namespace {
+using plist_files::kHead;
+using plist_files::kTail;
 
-const std::string kHead = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-			  "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
-			  "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
-			  "<plist version=\"1.0\">\n";
-const std::string kTail = "</plist>\n";
+namespace {
 
 struct Entry {
 	std::string file, kind, expect, note;
@@ -102,20 +100,6 @@ bool same_tree(CFTypeRef original, CFTypeRef written)
 	return compat::equal(original, written);
 }
 
-std::string run_python(const std::string &args)
-{
-	std::string out;
-	FILE *p = popen(("python3 " + std::string(PLIST_CHECK) + " " + args + " 2>&1").c_str(), "r");
-	if (p == nullptr)
-		return "cannot run python3";
-	char buf[4096];
-	size_t n;
-	while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-		out.append(buf, n);
-	pclose(p);
-	return out;
-}
-
 class PlistSetPlatform : public testing::Test {
 protected:
 	void SetUp() override
@@ -178,7 +162,7 @@ TEST_F(PlistSetPlatform, EveryCorpusFileAsThePlatformReadsIt)
 
 	// Independently, with plistlib, wherever it reads both files.
 	sandbox::write_file(dir / "pairs", pairs);
-	std::istringstream answers(run_python("pairs " + (dir / "pairs")));
+	std::istringstream answers(plist_files::plist_check({"pairs", dir / "pairs"}));
 	size_t checked = 0;
 	for (std::string answer; std::getline(answers, answer);) {
 		EXPECT_TRUE(answer == "ok" || answer == "unreadable") << answer;
