@@ -33,7 +33,7 @@
 
 struct gated_call {
 	const char *name;
-	int x86_64[3], i386[3]; /* 0 ends a list */
+	int x86_64[3], x86_32[3]; /* 0 ends a list */
 };
 
 static const struct gated_call calls[] = {
@@ -58,7 +58,7 @@ static int install_filter(const struct gated_call *call)
 	unsigned n = 0;
 	const unsigned arches[2] = {AUDIT_ARCH_X86_64, AUDIT_ARCH_I386};
 	for (int a = 0; a < 2; a++) {
-		const int *nrs = a == 0 ? call->x86_64 : call->i386;
+		const int *nrs = a == 0 ? call->x86_64 : call->x86_32;
 		unsigned count = 0;
 		while (count < 3 && nrs[count] != 0)
 			count++;
