@@ -2,7 +2,7 @@
 # compare_programs.sh REFERENCE_BIN BIN [LAUNCHER...]
 #
 # Runs the programs of another build (BIN, started through LAUNCHER, such
-# as qemu-ppc -L /usr/powerpc-linux-gnu) and of a reference build
+# as qemu-ppc -L /usr/powerpc-linux-gnu, or directly) and of a reference build
 # (REFERENCE_BIN, run natively) through the same scenarios
 # (scenarios.sh), each in a throw-away private root, and compares what
 # they did byte for byte: standard output and error, exit status, and the
@@ -49,7 +49,7 @@ main() {
 collect_plists() {
 	local dir file
 	python3 "$here/make_plists.py" "$work/plists"
-	IFS=: read -ra dirs <<<"$here/../compat/plist_corpus${PLIST_CORPUS:+:$PLIST_CORPUS}"
+	IFS=: read -ra dirs <<<"$here/../compat/plist_corpus:$here/../plist_set/corpus${PLIST_CORPUS:+:$PLIST_CORPUS}"
 	for dir in "${dirs[@]}"; do
 		for file in "$dir"/*; do
 			[ -f "$file" ] && cp "$file" "$work/plists/$(basename "$dir")-$(basename "$file")"
@@ -63,7 +63,7 @@ scenarios() {
 	local side=$1 programs=$2 run=$3
 	mkdir "$work/$side"
 	timeout 600 bwrap --tmpfs / --ro-bind /usr /usr \
-		--symlink usr/bin /bin --symlink usr/lib /lib --symlink usr/lib64 /lib64 \
+		--symlink usr/bin /bin --symlink usr/lib /lib --symlink usr/lib64 /lib64 --symlink usr/lib32 /lib32 \
 		--symlink usr/sbin /sbin --ro-bind /etc /etc --dev-bind /dev /dev --proc /proc \
 		--perms 0755 --dir /Library --perms 0755 --dir /var/run \
 		--perms 0755 --tmpfs /usr/local --perms 1777 --tmpfs /tmp \

@@ -15,11 +15,12 @@ import plistlib
 import sys
 
 INTEGERS = [0, 1, 127, 128, 255, 256, 32767, 65535, 65536, 2**31 - 1, 2**31,
-            2**32 - 1, 2**32, 2**62, 2**63 - 1, -1, -128, -129, -32769, -2**31 - 1, -2**63]
+            2**32 - 1, 2**32, 2**62, 2**63 - 1, 2**64 - 1, -1, -128, -129, -32769, -2**31 - 1, -2**63]
 REALS = [0.0, -0.0, 0.5, -2.5, 1.0 / 3, 1e-300, 1e300, 3.4028234663852886e38, 2.0**70]
 DATES = [datetime.datetime(2001, 1, 1), datetime.datetime(1970, 1, 1),
          datetime.datetime(1901, 12, 13, 20, 45, 52), datetime.datetime(2038, 1, 19, 3, 14, 8),
-         datetime.datetime(2106, 2, 7, 6, 28, 16), datetime.datetime(2500, 6, 30, 23, 59, 59)]
+         datetime.datetime(2106, 2, 7, 6, 28, 16), datetime.datetime(2500, 6, 30, 23, 59, 59),
+         datetime.datetime(9999, 12, 31, 23, 59, 59), datetime.datetime(1, 1, 1)]
 STRINGS = ["", "a", "fourteen chars", "fifteen chars!!", "Grüße, naïve café",
            "日本語のテキスト", "emoji 😀 and 𝄞 clef", "line\nbreak\ttab & <xml> \"quoted\""]
 

@@ -28,16 +28,22 @@ usr_local_listing() {
 # mount id 0, so the flags only the mount table tells (MNT_ROOTFS,
 # MNT_JOURNALED, MNT_UNION, MNT_QUOTA) are missing there.
 mntflags_scenarios() {
-	mkdir -p /ro /noexec
+	mkdir -p /ro /noexec /big /layers /union
 	mount -t tmpfs -o ro,nosuid tmpfs /ro
 	mount -t tmpfs -o noexec,nodev,sync tmpfs /noexec
-	for path in /proc /proc/self /dev /dev/shm /dev/pts /tmp /ro /noexec /noexec/; do
+	# Sizes past 32 bits, and inode numbers past 32 bits (xino).
+	mount -t tmpfs -o size=20t,nosuid tmpfs /big
+	mount -t tmpfs tmpfs /layers
+	mkdir /layers/lower /layers/upper /layers/work
+	mount -t overlay -o lowerdir=/layers/lower,upperdir=/layers/upper,workdir=/layers/work,xino=on \
+		overlay /union
+	for path in /proc /proc/self /dev /dev/shm /dev/pts /tmp /ro /noexec /noexec/ /big /union; do
 		run "mntflags$(echo "$path" | tr / _)" mntflags "$path"
 	done
 	run mntflags-missing mntflags /nonexistent
 	run mntflags-no-argument mntflags
 	run mntflags-two-arguments mntflags /proc /tmp
-	umount /ro /noexec
+	umount /ro /noexec /big /union /layers
 }
 
 plist_set_scenarios() {
