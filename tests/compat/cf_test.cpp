@@ -6,15 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <climits>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -147,112 +139,6 @@ TEST(CFDictionary, MutableCopyIsShallowAndLeavesTheOriginal)
 	CFDictionarySetValue(c, b.cf, v.cf);
 	EXPECT_EQ(show(o), R"({a="1";n={};})");
 	EXPECT_EQ(show(c), R"({a="new";b="new";n={};})");
-}
-
-// ===================== files =====================
-
-class CFURLAccess : public testing::Test {
-protected:
-	void SetUp() override
-	{
-		char tmpl[] = "/tmp/cf-test.XXXXXX";
-		ASSERT_NE(mkdtemp(tmpl), nullptr);
-		dir = tmpl;
-	}
-	void TearDown() override { std::filesystem::remove_all(dir); }
-
-	CFURLRef url(const std::string &name)
-	{
-		Owned s(str((dir + "/" + name).c_str()));
-		return CFURLCreateWithFileSystemPath(nullptr, s.as<CFStringRef>(), kCFURLPOSIXPathStyle, false);
-	}
-	std::string read(const std::string &name)
-	{
-		std::ifstream f(dir + "/" + name, std::ios::binary);
-		std::ostringstream s;
-		s << f.rdbuf();
-		return s.str();
-	}
-	std::vector<std::string> names()
-	{
-		std::vector<std::string> out;
-		for (const auto &e : std::filesystem::directory_iterator(dir))
-			out.push_back(e.path().filename());
-		std::sort(out.begin(), out.end());
-		return out;
-	}
-	std::string dir;
-};
-
-TEST_F(CFURLAccess, ReadsWholeRegularFilesOnly)
-{
-	std::ofstream(dir + "/f") << "content";
-	Owned u(url("f"));
-	CFDataRef d = nullptr;
-	SInt32 err = 1;
-	ASSERT_TRUE(CFURLCreateDataAndPropertiesFromResource(nullptr, u.as<CFURLRef>(), &d, nullptr, nullptr, &err));
-	Owned owned(d);
-	EXPECT_EQ(bytes_of(d), "content");
-	EXPECT_EQ(err, 0);
-
-	Owned missing(url("missing"));
-	EXPECT_FALSE(CFURLCreateDataAndPropertiesFromResource(nullptr, missing.as<CFURLRef>(), &d, nullptr, nullptr, &err));
-	EXPECT_EQ(err, kCFURLResourceNotFoundError);
-	EXPECT_EQ(d, nullptr);
-
-	Owned folder(url(""));
-	EXPECT_FALSE(CFURLCreateDataAndPropertiesFromResource(nullptr, folder.as<CFURLRef>(), &d, nullptr, nullptr, &err));
-	EXPECT_EQ(err, kCFURLImproperArgumentsError);
-
-	// A FIFO with no writer would block a plain open.
-	ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
-	Owned fifo(url("fifo"));
-	EXPECT_FALSE(CFURLCreateDataAndPropertiesFromResource(nullptr, fifo.as<CFURLRef>(), &d, nullptr, nullptr, &err));
-	EXPECT_EQ(err, kCFURLImproperArgumentsError);
-}
-
-TEST_F(CFURLAccess, ReplacesKeepingModeAndLinks)
-{
-	std::ofstream(dir + "/f") << "old content that is longer";
-	ASSERT_EQ(chmod((dir + "/f").c_str(), 0640), 0);
-	ASSERT_EQ(chown((dir + "/f").c_str(), 1234, 5678), 0);
-	ASSERT_EQ(symlink("f", (dir + "/link").c_str()), 0);
-	struct stat before;
-	ASSERT_EQ(stat((dir + "/f").c_str(), &before), 0);
-
-	Owned u(url("link")), d(data("new"));
-	SInt32 err = 1;
-	ASSERT_TRUE(CFURLWriteDataAndPropertiesToResource(u.as<CFURLRef>(), d.as<CFDataRef>(), nullptr, &err));
-	EXPECT_EQ(err, 0);
-	EXPECT_EQ(read("f"), "new");
-	struct stat after, link;
-	ASSERT_EQ(stat((dir + "/f").c_str(), &after), 0);
-	ASSERT_EQ(lstat((dir + "/link").c_str(), &link), 0);
-	EXPECT_TRUE(S_ISLNK(link.st_mode));
-	EXPECT_NE(after.st_ino, before.st_ino);  // a new file, renamed into place
-	EXPECT_EQ(after.st_mode & 07777, 0640u);
-	EXPECT_EQ(after.st_uid, 1234u);
-	EXPECT_EQ(after.st_gid, 5678u);
-	EXPECT_EQ(names(), (std::vector<std::string>{"f", "link"}));  // no temporary file left
-
-	Owned fresh(url("fresh"));
-	ASSERT_TRUE(CFURLWriteDataAndPropertiesToResource(fresh.as<CFURLRef>(), d.as<CFDataRef>(), nullptr, &err));
-	EXPECT_EQ(read("fresh"), "new");
-}
-
-TEST_F(CFURLAccess, RefusesWhatIsNoRegularFile)
-{
-	ASSERT_EQ(mkdir((dir + "/sub").c_str(), 0755), 0);
-	ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
-	Owned d(data("x"));
-	SInt32 err = 0;
-	Owned sub(url("sub")), fifo(url("fifo")), nodir(url("nodir/f"));
-	EXPECT_FALSE(CFURLWriteDataAndPropertiesToResource(sub.as<CFURLRef>(), d.as<CFDataRef>(), nullptr, &err));
-	EXPECT_FALSE(CFURLWriteDataAndPropertiesToResource(fifo.as<CFURLRef>(), d.as<CFDataRef>(), nullptr, &err));
-	EXPECT_EQ(err, kCFURLImproperArgumentsError);
-	EXPECT_FALSE(CFURLWriteDataAndPropertiesToResource(nodir.as<CFURLRef>(), d.as<CFDataRef>(), nullptr, &err));
-	EXPECT_EQ(err, kCFURLResourceNotFoundError);
-	EXPECT_EQ(names(), (std::vector<std::string>{"fifo", "sub"}));
 }
 
 }  // namespace

@@ -5,13 +5,11 @@
 //   platform_probe unmount PATH [force]           unmount(), with MNT_FORCE
 //   platform_probe da-unmount NAME [force] [unscheduled]
 //                                                 DADiskUnmount and its answer
-//   platform_probe pidpath PID                    proc_pidpath()
 #include <sys/param.h>
 #include <sys/mount.h>
 
 #include <CoreFoundation/CoreFoundation.h>
 #include <DiskArbitration/DiskArbitration.h>
-#include <libproc.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -79,17 +77,6 @@ int da_unmount(const char *name, bool force, bool scheduled)
 	return 0;
 }
 
-int pidpath(int pid)
-{
-	char path[PROC_PIDPATHINFO_MAXSIZE];
-	if (proc_pidpath(pid, path, sizeof path) <= 0) {
-		printf("failed: %s\n", strerror(errno));
-		return 1;
-	}
-	printf("%s\n", path);
-	return 0;
-}
-
 bool has(int argc, char *argv[], int from, const char *word)
 {
 	for (int i = from; i < argc; i++)
@@ -109,9 +96,7 @@ int main(int argc, char *argv[])
 		return do_unmount(argv[2], has(argc, argv, 3, "force"));
 	if (what == "da-unmount" && argc >= 3)
 		return da_unmount(argv[2], has(argc, argv, 3, "force"), !has(argc, argv, 3, "unscheduled"));
-	if (what == "pidpath" && argc == 3)
-		return pidpath(atoi(argv[2]));
 	fprintf(stderr, "usage: platform_probe mounts | unmount PATH [force] | "
-			"da-unmount NAME [force] [unscheduled] | pidpath PID\n");
+			"da-unmount NAME [force] [unscheduled]\n");
 	return 2;
 }
