@@ -123,17 +123,24 @@ TEST_F(PlistSetWrite, FullDiskAndFileSizeLimitLeaveTheFileWhole)
 			report limit $d $?
 		done
 		prlimit --fsize=$limit plist_set /tmp/small/rootdir/f.plist big "$big"; report "root limit" rootdir $?
+		# A write refused for space after the growth is in: the head.
+		ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" strace -f -qq -o /dev/null \
+			-e trace=pwrite64 -e inject=pwrite64:error=ENOSPC:when=2 \
+			setpriv --reuid=65534 --regid=65534 --clear-groups plist_set /tmp/small/rootdir/f.plist big "$big"
+		report "late full" rootdir $?
 		user plist_set /tmp/small/rootdir/f.plist big "$big"; echo "room again $?"
 		cp /tmp/small/rootdir/f.plist /data/written.plist
 	)sh");
 	const std::string failed = "Failed to write property list to file \"/tmp/small/";
 	EXPECT_EQ(r.err, failed + "rootdir/f.plist\"\n" + failed + "userdir/f.plist\"\n" + failed +
-				 "rootdir/f.plist\"\n" + failed + "userdir/f.plist\"\n" + failed + "rootdir/f.plist\"\n");
+				 "rootdir/f.plist\"\n" + failed + "userdir/f.plist\"\n" + failed + "rootdir/f.plist\"\n" +
+				 failed + "rootdir/f.plist\"\n");
 	EXPECT_EQ(r.out, "full rootdir status 1\nfull rootdir intact\nf.plist\n"
 			 "full userdir status 1\nfull userdir intact\nf.plist\n"
 			 "limit rootdir status 1\nlimit rootdir intact\nf.plist\n"
 			 "limit userdir status 1\nlimit userdir intact\nf.plist\n"
 			 "root limit rootdir status 1\nroot limit rootdir intact\nf.plist\n"
+			 "late full rootdir status 1\nlate full rootdir intact\nf.plist\n"
 			 "room again 0\n");
 	EXPECT_EQ(plistlib_check(originals / "large.plist", dir / "written.plist", "big", std::string(20000, 'x')),
 		  "ok\n");
@@ -341,8 +348,8 @@ TEST_F(PlistSetWrite, FileMountedOnItsOwnIsWrittenInPlace)
 	EXPECT_EQ(content("etc/config.plist"), "placeholder");
 }
 
-// The rename way's new file goes with the run on SIGTERM, SIGINT and
-// SIGHUP; only SIGKILL leaves it, under a name that says what it is.  In
+// The rename way's new file goes with the run on every signal that ends it
+// but SIGKILL, which leaves it under a name that says what it is.  In
 // place, those signals wait until the file is whole.  A run with its
 // standard descriptors closed writes no message into the file.
 TEST_F(PlistSetWrite, SignalsLeaveNoNewFileAndNoHalfFile)
@@ -351,24 +358,31 @@ TEST_F(PlistSetWrite, SignalsLeaveNoNewFileAndNoHalfFile)
 	put("r/f.plist", kSmall);
 	folder("p", 0755);
 	put("p/f.plist", kSmall, 0644, 65534, 65534);
+	folder("q", 0755);
+	put("q/f.plist", kSmall, 0644, 65534, 65534);
 	put("array.plist", kHead + "<array/>\n" + kTail);
 	Result r = box.sh(R"sh(
-		for sig in TERM INT HUP KILL; do
+		for sig in TERM INT HUP ALRM USR1 KILL; do
 			syscall_gate fsync "kill -$sig \$1" plist_set /data/r/f.plist k v; echo "$sig $?"
 		done
 		syscall_gate pwrite 'kill -TERM $1' \
 			setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all plist_set /data/p/f.plist k v
 		echo "in place TERM $?"
+		syscall_gate pwrite 'kill -USR2 $1' \
+			setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all plist_set /data/q/f.plist k v
+		echo "in place USR2 $?"
 		plist_set /data/array.plist k v <&- >&- 2>&-; echo "closed $?"
 	)sh");
 	EXPECT_EQ(r.err, "");
-	EXPECT_EQ(r.out, "TERM 143\nINT 130\nHUP 129\nKILL 137\nin place TERM 143\nclosed 1\n");
+	EXPECT_EQ(r.out, "TERM 143\nINT 130\nHUP 129\nALRM 142\nUSR1 138\nKILL 137\nin place TERM 143\n"
+			 "in place USR2 140\nclosed 1\n");
 	EXPECT_EQ(content("r/f.plist"), kSmall);
 	const std::vector<std::string> left = names(dir / "r");
 	ASSERT_EQ(left.size(), 2u);
 	EXPECT_TRUE(std::regex_match(left[0], std::regex("\\.f\\.plist\\.plist_set-tmp\\.[A-Za-z0-9]{6}"))) << left[0];
 	EXPECT_EQ(left[1], "f.plist");
 	EXPECT_EQ(check("p/f.plist", "k", "v"), "ok\n");
+	EXPECT_EQ(check("q/f.plist", "k", "v"), "ok\n");
 	EXPECT_EQ(content("array.plist"), kHead + "<array/>\n" + kTail);
 }
 

@@ -70,7 +70,6 @@ static bool same_file(const struct stat *a, const struct stat *b);
 static bool read_whole_file(const struct plist_file *file, UInt8 **bytes, CFIndex *length);
 static bool enter_folder(struct plist_file *file, struct stat *folder);
 static bool may_replace_by_rename(const struct plist_file *file, const struct stat *folder);
-static bool in_group(gid_t gid);
 static enum write_outcome replace_by_rename(const struct plist_file *file, const UInt8 *bytes, size_t length);
 static bool make_temporary_name(const char *name);
 static int fill_temporary(int fd, const struct plist_file *file, const UInt8 *bytes, size_t length);
@@ -81,9 +80,7 @@ static bool reserve_space(int fd, off_t growth);
 static int write_all(int fd, const UInt8 *bytes, size_t length, off_t offset);
 static void catch_termination_signals(void);
 static void block_termination_signals(sigset_t *previous);
-static void catch_sigint(int sig);
-static void catch_sigterm(int sig);
-static void catch_sighup(int sig);
+static void termination_signals(sigset_t *set);
 static void remove_temporary_and_raise(int sig);
 
 int main(int argc, char *argv[])
@@ -161,15 +158,21 @@ out:
 }
 
 /* A file opened while descriptor 0, 1 or 2 is closed would take its number,
- * and a message meant for standard error would land in the file. */
+ * and a message meant for standard error would land in the file: with no
+ * /dev/null to fill the gap, nothing is touched. */
 static void keep_standard_descriptors_open(void)
 {
 	int fd;
 	do
 		fd = open("/dev/null", O_RDWR);
 	while (fd >= 0 && fd <= STDERR_FILENO);
-	if (fd >= 0)
+	if (fd >= 0) {
 		close(fd);
+		return;
+	}
+	for (fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++)
+		if (fcntl(fd, F_GETFD) == -1)
+			_exit(1);
 }
 
 /* The property list in the file, or NULL when the file cannot be read or
@@ -326,37 +329,19 @@ static bool enter_folder(struct plist_file *file, struct stat *folder)
 }
 
 /* Whether a new file can take the place of the old one with nothing lost:
- * other hard links would keep the old content, a file mounted on its own
- * cannot be renamed over, and only the super-user can give a file away. */
+ * other hard links, counted now rather than when the file was read, would
+ * keep the old content, and a file mounted on its own cannot be renamed
+ * over.  Metadata the new file cannot take shows when it is filled. */
 static bool may_replace_by_rename(const struct plist_file *file, const struct stat *folder)
 {
-	if (file->st.st_nlink != 1 || file->st.st_dev != folder->st_dev)
-		return false;
-	uid_t euid = geteuid();
-	return euid == 0 || (file->st.st_uid == euid && in_group(file->st.st_gid));
-}
-
-static bool in_group(gid_t gid)
-{
-	if (getegid() == gid)
-		return true;
-	int count = getgroups(0, NULL);
-	if (count <= 0)
-		return false;
-	gid_t *groups = static_cast<gid_t *>(malloc(sizeof *groups * static_cast<size_t>(count)));
-	if (groups == NULL)
-		return false;
-	bool found = false;
-	count = getgroups(count, groups);
-	for (int i = 0; i < count && !found; i++)
-		found = groups[i] == gid;
-	free(groups);
-	return found;
+	struct stat st;
+	return fstat(file->fd, &st) == 0 && st.st_nlink == 1 && st.st_dev == folder->st_dev;
 }
 
 /* The rename way.  The new file is removed on every path that does not
- * rename it, SIGINT, SIGTERM and SIGHUP included; only SIGKILL or a crash
- * can leave it, under a name that says whose it is. */
+ * rename it, signals that end the run included; only SIGKILL, SIGSTOP
+ * followed by SIGKILL, or a crash can leave it, under a name that says
+ * whose it is. */
 static enum write_outcome replace_by_rename(const struct plist_file *file, const UInt8 *bytes, size_t length)
 {
 	if (!make_temporary_name(file->name))
@@ -476,14 +461,15 @@ static bool write_in_place(const struct plist_file *file, const UInt8 *bytes, si
 	block_termination_signals(&previous);
 	bool written = false;
 	const size_t head = new_size > old_size ? static_cast<size_t>(old_size) : length;
-	if (write_all(file->fd, bytes + head, length - head, static_cast<off_t>(head)) != 0) {
-		/* Only what was added past the old end has changed: take it
-		 * back, and the file is as it was. */
+	if (write_all(file->fd, bytes + head, length - head, static_cast<off_t>(head)) == 0 &&
+	    write_all(file->fd, bytes, head, 0) == 0)
+		written = (new_size >= old_size || ftruncate(file->fd, new_size) == 0) && fsync(file->fd) == 0;
+	else if (new_size > old_size) {
+		/* A write refused for space or size changes nothing; past the
+		 * old end is all that has: take it back, and the file is as it
+		 * was. */
 		int restored = ftruncate(file->fd, old_size);
 		(void)restored;
-	} else {
-		written = write_all(file->fd, bytes, head, 0) == 0 &&
-			  (new_size >= old_size || ftruncate(file->fd, new_size) == 0) && fsync(file->fd) == 0;
 	}
 	sigprocmask(SIG_SETMASK, &previous, NULL);
 	return written;
@@ -525,48 +511,39 @@ static int write_all(int fd, const UInt8 *bytes, size_t length, off_t offset)
 	return 0;
 }
 
+/* Every signal that ends a run by default and that a caller, a terminal
+ * or a limit may send; the faults are left alone, they mean a defect. */
+static const int kTerminationSignals[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGTERM,   SIGALRM,
+					  SIGUSR1, SIGUSR2, SIGXCPU, SIGVTALRM, SIGPROF};
+static const size_t kTerminationSignalCount = sizeof kTerminationSignals / sizeof kTerminationSignals[0];
+
 /* Signals that end the run remove the rename way's new file first.  One
  * that was ignored when the run started stays ignored. */
 static void catch_termination_signals(void)
 {
-	static const int signals[] = {SIGINT, SIGTERM, SIGHUP};
-	void (*const handlers[])(int) = {catch_sigint, catch_sigterm, catch_sighup};
-	for (size_t i = 0; i < sizeof signals / sizeof signals[0]; i++) {
-		struct sigaction action, old;
-		memset(&action, 0, sizeof action);
-		action.sa_handler = handlers[i];
-		sigemptyset(&action.sa_mask);
-		sigaddset(&action.sa_mask, SIGINT);
-		sigaddset(&action.sa_mask, SIGTERM);
-		sigaddset(&action.sa_mask, SIGHUP);
-		if (sigaction(signals[i], NULL, &old) == 0 && old.sa_handler != SIG_IGN)
-			sigaction(signals[i], &action, NULL);
+	struct sigaction action;
+	memset(&action, 0, sizeof action);
+	action.sa_handler = remove_temporary_and_raise;
+	termination_signals(&action.sa_mask);
+	for (size_t i = 0; i < kTerminationSignalCount; i++) {
+		struct sigaction old;
+		if (sigaction(kTerminationSignals[i], NULL, &old) == 0 && old.sa_handler != SIG_IGN)
+			sigaction(kTerminationSignals[i], &action, NULL);
 	}
 }
 
 static void block_termination_signals(sigset_t *previous)
 {
 	sigset_t set;
-	sigemptyset(&set);
-	sigaddset(&set, SIGINT);
-	sigaddset(&set, SIGTERM);
-	sigaddset(&set, SIGHUP);
+	termination_signals(&set);
 	sigprocmask(SIG_BLOCK, &set, previous);
 }
 
-static void catch_sigint(int sig)
+static void termination_signals(sigset_t *set)
 {
-	remove_temporary_and_raise(sig);
-}
-
-static void catch_sigterm(int sig)
-{
-	remove_temporary_and_raise(sig);
-}
-
-static void catch_sighup(int sig)
-{
-	remove_temporary_and_raise(sig);
+	sigemptyset(set);
+	for (size_t i = 0; i < kTerminationSignalCount; i++)
+		sigaddset(set, kTerminationSignals[i]);
 }
 
 /* Ends the run by the signal itself, once the new file is gone, so that
