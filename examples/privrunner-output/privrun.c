@@ -142,6 +142,7 @@ relay(FILE *to, const char *bytes, unsigned long length)
 		return;
 	/* Flushed at once: the utility may be waiting for an answer to what it
 	 * just wrote. */
+	errno = 0;
 	if (fwrite(bytes, 1, length, to) != length || fflush(to) != 0)
 		relay_errno = errno != 0 ? errno : EIO;
 }

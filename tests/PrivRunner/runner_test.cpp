@@ -559,6 +559,13 @@ TEST_F(PrivRunnerCaller, StandardOutputThatCannotBeWritten)
 	EXPECT_EQ(full.out, "status 12\n") << full;
 	EXPECT_EQ(full.err, "ERROR: 12 Failed to write to stdout: 28 (No space left on device)\n");
 
+	// A file past the caller's file-size limit: the stream stops at the
+	// limit, and the runner says why rather than die of SIGXFSZ.
+	Result limited = box.sh("(ulimit -f 1; exec PrivRunner /usr/bin/head -c 2000 /dev/zero >/tmp/s); "
+				"echo \"status $?\"; stat -c %s /tmp/s");
+	EXPECT_EQ(limited.out, "status 12\n512\n") << limited;  // blocks of 512 bytes
+	EXPECT_EQ(limited.err, "ERROR: 12 Failed to write to stdout: 27 (File too large)\n");
+
 	// Nobody reads the stream, whatever the caller did with SIGPIPE.
 	for (const std::vector<std::string> &argv :
 	     {std::vector<std::string>{"PrivRunner", "/bin/echo", "hi"},
@@ -579,11 +586,14 @@ TEST_F(PrivRunnerCaller, StandardOutputThatCannotBeWritten)
 TEST_F(PrivRunner, SignalsTheCallerIgnores)
 {
 	// An ignored SIGCHLD would let the kernel reap the utility unseen; an
-	// ignored SIGPIPE is the caller's choice and reaches the utility.
-	Outcome r = run(box, {"env", "--ignore-signal=CHLD,PIPE", "PrivRunner", "/bin/sh", "-c",
+	// ignored SIGPIPE or SIGXFSZ is the caller's choice and reaches the
+	// utility, as their default actions do.
+	Outcome r = run(box, {"env", "--ignore-signal=CHLD,PIPE,XFSZ", "PrivRunner", "/bin/sh", "-c",
 			      "grep '^SigIgn:' /proc/self/status; exit 3"});
 	EXPECT_EQ(r.r.status, 0) << r;
-	EXPECT_EQ(r.p.out, "SigIgn:\t0000000000001000\n");
+	EXPECT_EQ(r.p.out, "SigIgn:\t0000000001001000\n");
+	Outcome defaults = run(box, {"PrivRunner", "/bin/sh", "-c", "grep '^SigIgn:' /proc/self/status"});
+	EXPECT_EQ(defaults.p.out, "SigIgn:\t0000000000000000\n");
 	EXPECT_EQ(r.r.out, started(r.p) + frames("STDOUT", r.p.out) + "EXITVALUE: 3\n");
 }
 

@@ -347,6 +347,25 @@ TEST_P(BothFrontEnds, EachLineIsOneWriteHoweverLong)
 	EXPECT_TRUE(got == expected) << "the log's lines differ from the four reports";
 }
 
+TEST_P(BothFrontEnds, ReportOutlivesAReaderThatIsGone)
+{
+	// Standard error, then standard output, a pipe nobody reads: the report
+	// still reaches the log whole and the status still tells what failed.
+	const std::string gone = R"(python3 -c '
+import os, subprocess, sys
+r, w = os.pipe()
+os.close(r)
+out = w if sys.argv[1] == "stdout" else None
+err = w if sys.argv[1] == "stderr" else None
+sys.exit(subprocess.run(sys.argv[2:], stdout=out, stderr=err).returncode)' )";
+	Result r = run(gone + "stderr " + name() + " x; echo \"stderr status $?\"\n"
+		       "mv /Library/Logs/" + kLogName + " /tmp/kept.log && chmod 555 /Library/Logs\n" +
+		       gone + "stdout setpriv --reuid=65534 --regid=65534 --clear-groups " + name() +
+		       " x; echo \"stdout status $?\"\n");
+	EXPECT_EQ(r.out, "stderr status 2\nstdout status 91\n") << r;
+	EXPECT_EQ(sandbox::read_file(tmp / "kept.log"), missing_utility_report({kUtility, option(), "x", "NULL"}));
+}
+
 TEST_P(BothFrontEnds, ClosedStandardDescriptorsAreOpenedOnDevNull)
 {
 	// The utility never starts with 0, 1 or 2 closed, where it would take

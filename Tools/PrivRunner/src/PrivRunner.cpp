@@ -41,8 +41,8 @@ char held_lines[1024];
 size_t held_length;
 bool output_is_terminal;
 
-// The caller's setting, handed on to the utility.
-struct sigaction callers_sigpipe;
+// The caller's settings, handed on to the utility.
+struct sigaction callers_sigpipe, callers_sigxfsz;
 
 const int output_failed_code = 12;
 
@@ -135,10 +135,12 @@ void set_up_signals()
 	action.sa_handler = SIG_DFL;
 	sigaction(SIGCHLD, &action, NULL);
 
-	// A caller that closes its end must not end the runner unseen in the
-	// middle of a frame: the write fails instead, and is reported.
+	// A caller that closes its end, or a file-size limit on the file it
+	// gave, must not end the runner unseen in the middle of a frame: the
+	// write fails instead (EPIPE, EFBIG), and is reported.
 	action.sa_handler = SIG_IGN;
 	sigaction(SIGPIPE, &action, &callers_sigpipe);
+	sigaction(SIGXFSZ, &action, &callers_sigxfsz);
 }
 
 // Runs argv[0] with argv, relays its two output streams until both reach
@@ -211,6 +213,7 @@ void start_utility(const char *path, char *argv[], const int stdout_pipe[2], con
 	dup2(stdout_pipe[1], STDOUT_FILENO);
 	dup2(stderr_pipe[1], STDERR_FILENO);
 	sigaction(SIGPIPE, &callers_sigpipe, NULL);
+	sigaction(SIGXFSZ, &callers_sigxfsz, NULL);
 
 	// Standard error is the capture pipe now: the caller gets these lines
 	// in STDERR frames and then an exit value of 255.

@@ -10,17 +10,18 @@
 #include "exec_utility.h"
 
 #include <sys/types.h>
+#include <sys/select.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 
@@ -53,6 +54,7 @@ void log_argument_line(int k, const char *argument);
 void append_line(struct iovec *pieces, int count);
 int open_log();
 void write_whole(int fd, struct iovec *pieces, int count);
+bool wait_until_writable(int fd);
 
 }  // namespace
 
@@ -219,6 +221,11 @@ void log_argument_line(int k, const char *argument)
 // the run ends.
 void append_line(struct iovec *pieces, int count)
 {
+	// No exec follows a report: a reader gone or a file-size limit makes a
+	// write fail, rather than end the run with a line cut short.
+	signal(SIGPIPE, SIG_IGN);
+	signal(SIGXFSZ, SIG_IGN);
+
 	const int log = open_log();
 	if (log == -1) {
 		const int err = errno;
@@ -279,11 +286,8 @@ void write_whole(int fd, struct iovec *pieces, int count)
 		if (written == -1) {
 			if (errno == EINTR)
 				continue;
-			if (errno == EAGAIN) {
-				struct pollfd ready = {fd, POLLOUT, 0};
-				if (poll(&ready, 1, -1) >= 0 || errno == EINTR)
-					continue;
-			}
+			if (errno == EAGAIN && wait_until_writable(fd))
+				continue;
 			return;
 		}
 		const bool wrote_nothing = written == 0;
@@ -298,6 +302,22 @@ void write_whole(int fd, struct iovec *pieces, int count)
 			pieces->iov_base = static_cast<char *>(pieces->iov_base) + written;
 			pieces->iov_len -= size_t(written);
 		}
+	}
+}
+
+// select rather than poll: the platform's poll does not take every kind of
+// descriptor (terminals).
+bool wait_until_writable(int fd)
+{
+	for (;;) {
+		fd_set writable;
+		FD_ZERO(&writable);
+		FD_SET(fd, &writable);
+		const int ready = select(fd + 1, NULL, &writable, NULL, NULL);
+		if (ready > 0)
+			return true;
+		if (ready < 0 && errno != EINTR)
+			return false;
 	}
 }
 
