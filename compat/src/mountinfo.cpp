@@ -86,6 +86,17 @@ bool copy_field(char *dest, size_t size, const std::string &src)
 	return length == src.size();
 }
 
+// A path cut to fit ends just after a slash: what is kept names a folder
+// above the mount, never a mount that merely shares the first bytes.
+bool copy_path_field(char *dest, size_t size, const std::string &src)
+{
+	if (src.size() < size)
+		return copy_field(dest, size, src);
+	const size_t slash = src.rfind('/', size - 2);
+	copy_field(dest, size, src.substr(0, slash == std::string::npos ? 0 : slash + 1));
+	return false;
+}
+
 std::string read_whole(const char *path)
 {
 	std::string text;
@@ -257,7 +268,7 @@ uint32_t target_mount_flags(const MountEntry &e)
 
 bool fill_names(const MountEntry &e, struct compat_statfs &out)
 {
-	const bool on_fits = copy_field(out.f_mntonname, sizeof out.f_mntonname, e.mount_point);
+	const bool on_fits = copy_path_field(out.f_mntonname, sizeof out.f_mntonname, e.mount_point);
 	const bool from_fits = copy_field(out.f_mntfromname, sizeof out.f_mntfromname, e.source);
 	copy_field(out.f_fstypename, sizeof out.f_fstypename, target_fstypename(e.fstype));
 	out.f_fsid.val[0] = int32_t(e.mount_id);

@@ -121,12 +121,13 @@ TEST(MountInfo, FindsTheMountByIdOrElseByDeviceAndPath)
 TEST(MountInfo, LongPathsDoNotFitTheRecord)
 {
 	MountEntry e = entry("7 0 0:1 / /x rw - fuse.fusefs_ardntfs /dev/disk2 rw");
-	e.mount_point = "/" + std::string(1023, 'a');
+	e.mount_point = "/" + std::string(1000, 'a') + "/" + std::string(100, 'b');
 	struct compat_statfs rec{};
 	EXPECT_FALSE(compat::fill_names(e, rec));
-	// Cut, yet the record is whole: its type, id and flags do not depend
-	// on how long the names are.
-	EXPECT_EQ(std::string(rec.f_mntonname), e.mount_point.substr(0, 1023));
+	// Cut after a slash, so that it cannot name a mount at "/aaa...abb",
+	// yet the record is whole: its type, id and flags do not depend on how
+	// long the names are.
+	EXPECT_EQ(std::string(rec.f_mntonname), "/" + std::string(1000, 'a') + "/");
 	EXPECT_STREQ(rec.f_fstypename, "fusefs_ardntfs");
 	EXPECT_EQ(rec.f_fsid.val[0], 7);
 	e.fstype = "overlay";

@@ -198,8 +198,15 @@ TEST_F(Daemon, StopAndUnmountDoesNotWaitForAStoppedFuseServer)
 		kill -STOP $TESTVOL_PID; wait_for all_stopped $TESTVOL_PID
 		timeout 20 $D -s; st
 		say_mounted /tmp/hung
+		# Started from a folder of another volume whose server is stopped.
+		vol /tmp/other other; other=$TESTVOL_PID
+		vol /tmp/idle
+		(cd /tmp/other && kill -STOP $other && wait_for all_stopped $other && timeout 20 $D -s); st
+		say_mounted /tmp/idle
+		kill -CONT $other
 	)sh");
-	EXPECT_EQ(r.out, unloading_and_unmounting + "status 13\n/tmp/hung unmounted\n");
+	EXPECT_EQ(r.out, unloading_and_unmounting + "status 13\n/tmp/hung unmounted\n" + unloading_and_unmounting +
+				 "status 13\n/tmp/idle unmounted\n");
 }
 
 TEST_F(Daemon, TypeNamesThatBeginWithTheDriversMatch)
@@ -746,14 +753,19 @@ TEST_F(Daemon, VolumeUnderAnotherMountIsReportedAndTriedAgain)
 TEST_F(Daemon, VolumeWhosePathIsTooLongToNameIsNotReportedGone)
 {
 	// A mount point of 1024 bytes or more cannot be named in the record:
-	// the volume is listed under its path cut to 1023 bytes, cannot be
-	// unmounted by it, and is reported; the instance does not end.
+	// the volume is listed under its path cut after its last slash within
+	// 1023 bytes, cannot be unmounted by it, and is reported; the instance
+	// does not end.
 	Result r = sh(R"sh(
 		p=/tmp; for i in 1 2 3 4 5; do p=$p/$(printf '%0200d' $i); done; p=$p/volume-mounted-here
 		vol $p
+		# A mount whose path is the volume's cut to 1023 bytes is no one's
+		# to unmount.
+		decoy=$(printf '%s' "$p" | head -c 1023); mkdir -p $decoy; mount -t tmpfs tmpfs $decoy
 		start; inst=$INST
 		$D -s 2>/tmp/s.err >/dev/null; st
-		cut=$(printf '%s' "$p" | head -c 1023)
+		is_mounted $decoy && echo "other mount kept"
+		cut=${p%/*}/
 		[ "$(cat /tmp/s.err)" = "[ardova_ntfs_daemon] ERROR: Could not unmount $cut normally, trying to force unmount...
 [ardova_ntfs_daemon] ERROR: Could not unmount $cut!" ] && echo "reported with its path cut"
 		is_mounted $p && echo "still mounted"
@@ -762,7 +774,7 @@ TEST_F(Daemon, VolumeWhosePathIsTooLongToNameIsNotReportedGone)
 		say_alive $inst instance
 		$D -u >/dev/null; wait_exit $inst
 	)sh");
-	EXPECT_EQ(r.out, "status 0\nreported with its path cut\nstill mounted\ninstance alive\n");
+	EXPECT_EQ(r.out, "status 0\nother mount kept\nreported with its path cut\nstill mounted\ninstance alive\n");
 }
 
 // --- the pid-file lock --------------------------------------------------

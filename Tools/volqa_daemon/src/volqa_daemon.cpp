@@ -385,9 +385,6 @@ bool try_unmount(const struct statfs *fs, bool use_diskarbitration, bool force)
  */
 bool try_unmount_posix(const struct statfs *fs, bool force)
 {
-	int home = open(".", O_RDONLY);
-	if (home < 0)
-		return false;
 	bool unmounted = false;
 	const char *name = enter_mount_point_folder(fs->f_mntonname);
 	switch (volume_state(fs)) {
@@ -401,11 +398,11 @@ bool try_unmount_posix(const struct statfs *fs, bool force)
 	case volume_unreachable:
 		break;
 	}
-	if (fchdir(home) != 0) {
-		// Nothing more can be done: the instance works on from "/" or
-		// from the folder above the mount point.
+	// Back to the root, which never waits for a server and keeps no
+	// file system busy; the program names every file by its full path.
+	if (chdir("/") != 0) {
+		// The root is always there to enter.
 	}
-	close(home);
 	return unmounted;
 }
 
@@ -503,15 +500,10 @@ static bool open_standard_descriptors()
 		if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
 			continue;
 		// The lowest free descriptor is fd itself.
-		int null_fd = open("/dev/null", O_RDWR);
-		if (null_fd < 0) {
+		if (open("/dev/null", O_RDWR) < 0) {
 			int err = errno;
 			error("Could not open /dev/null: %d (%s)", err, strerror(err));
 			return false;
-		}
-		if (null_fd != fd) {
-			dup2(null_fd, fd);
-			close(null_fd);
 		}
 	}
 	return true;
