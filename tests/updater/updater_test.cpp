@@ -591,10 +591,22 @@ TEST_F(Updater, SignalsStopTheRunAndLeaveNothingBehind)
 				ArdovaUpdater-testkey /data/image.dmg /data/image.dmg.sig
 		done
 		calls; left
+		# The copy meets the caller's file-size limit (blocks of 512 bytes).
+		(ulimit -f 1000; exec ArdovaUpdater-testkey /data/image.dmg /data/image.dmg.sig); echo "status $?"
+		left
+		# Waiting for a writer at the signature path, nothing is left to
+		# clean up: the signal ends the run at once.
+		mkfifo /data/fifo.sig
+		ArdovaUpdater-testkey /data/image.dmg /data/fifo.sig & updater=$!
+		in_open() { [ "$(cut -d' ' -f1 /proc/$1/syscall 2>/dev/null)" = 257 ]; }
+		wait_for in_open $updater
+		kill -TERM $updater; wait $updater; echo "status $?"
 	)sh");
 	// The shell says which signal ended a command, unless it was SIGINT.
-	EXPECT_EQ(hashing.err, interrupted + interrupted + "Terminated\n" + interrupted + "Hangup\n");
-	EXPECT_EQ(hashing.out, "status 130\nstatus 143\nstatus 129\nleft in /tmp:\n");
+	EXPECT_EQ(hashing.err, interrupted + interrupted + "Terminated\n" + interrupted + "Hangup\n" +
+				       "Error while performing update: File too large (27)\nTerminated\n");
+	EXPECT_EQ(hashing.out, "status 130\nstatus 143\nstatus 129\nleft in /tmp:\nstatus 1\nleft in /tmp:\n"
+			       "status 143\n");
 	EXPECT_EQ(hashing.status, 0) << hashing;
 
 	// While hdiutil attaches, and while installer runs: each command is

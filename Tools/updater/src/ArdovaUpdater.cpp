@@ -103,7 +103,6 @@ int main(int argc, char *argv[])
 {
 	open_standard_descriptors();
 	reset_child_signal();
-	catch_termination_signals();
 
 	if (argc != 3) {
 		fputs("usage: ArdovaUpdater <dmg filename> <signature filename>\n", stderr);
@@ -113,7 +112,10 @@ int main(int argc, char *argv[])
 	int status = 1;
 	unsigned char *signature;
 	int32_t signature_length;
+	// Until the update leaves something behind, a signal simply ends the
+	// run, even one waiting for a FIFO's writer at the signature path.
 	if (read_signature_file(argv[2], &signature, &signature_length)) {
+		catch_termination_signals();
 		int result = do_update(argv[1], signature, signature_length);
 		if (result != 0)
 			report_error(result, "Error while performing update");
@@ -307,7 +309,16 @@ int do_update(const char *image_path, const unsigned char *signature, int32_t si
 	else
 		copy_exists = true;
 
+	// Past the caller's file-size limit the copy fails with EFBIG, and is
+	// removed, rather than end the run with it left behind; the commands
+	// started later get the caller's setting.
+	struct sigaction ignore, callers_sigxfsz;
+	memset(&ignore, 0, sizeof ignore);
+	ignore.sa_handler = SIG_IGN;
+	sigemptyset(&ignore.sa_mask);
+	sigaction(SIGXFSZ, &ignore, &callers_sigxfsz);
 	result = verify_update_image(image_path, signature, signature_length, copy_fd, &copy_error);
+	sigaction(SIGXFSZ, &callers_sigxfsz, NULL);
 	if (copy_fd != -1 && close(copy_fd) != 0 && copy_error == 0)
 		copy_error = error_or(EIO);
 	if (result == 0)
