@@ -226,24 +226,36 @@ TEST_F(LinkRepair, FailedOwnershipLeavesTheFolderAndGoesOnWithTheOtherLink)
 TEST_F(LinkRepair, FolderSwappedForALinkBeforeItsOwnerIsSet)
 {
 	// The program is stopped right after it made /usr/local/sbin; the
-	// folder is then replaced by a link to a file of another user.  Setting
-	// the owner must change the link, not the file.
-	Outcome o = repair("echo victim >/tmp/victim && chown 1234:1234 /tmp/victim\n"
-			   // A sanitized build's leak checker cannot work under strace.
-			   "export ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0\"\n"
-			   "strace -o /tmp/trace -e trace=mkdir -e inject=mkdir:signal=SIGSTOP \\\n"
-			   "	sh -c 'echo $$ >/tmp/pid; exec sbin_link_repair' >/tmp/repair.out 2>/tmp/repair.err &\n"
-			   "wait_text /tmp/trace 'stopped by SIGSTOP' || exit 1\n"
-			   "rmdir /usr/local/sbin && ln -s /tmp/victim /usr/local/sbin\n"
-			   "kill -CONT $(cat /tmp/pid)",
-			   "wait $!; status=$?; cat /tmp/repair.out; cat /tmp/repair.err >&2; ls -ln /tmp/victim; (exit $status)");
-	EXPECT_EQ(o.status, 1) << o;
-	EXPECT_NE(o.out.find(" 1234 1234 7 "), std::string::npos) << o;
-	EXPECT_EQ(o.err, "Error while recreating symlink \"" + kMountLink + "\" with target \"" +
-				 kMountText + "\": Not a directory (20)\n"
-				 "'stat' returned error for symlink path \"" + kNewfsLink +
-				 "\": Not a directory (20)\n");
-	EXPECT_EQ(o.tree, "/usr/local drwxr-xr-x 0:0\n/usr/local/sbin lrwxrwxrwx 0:0 -> /tmp/victim\n");
+	// folder is then replaced by a symbolic link to a file of another
+	// user, or by a hard link to one.  Neither file changes owner.
+	const struct {
+		const char *swap, *tree;
+		int error;
+	} swaps[] = {
+		{"ln -s /tmp/victim /usr/local/sbin",
+		 "/usr/local/sbin lrwxrwxrwx 0:0 -> /tmp/victim\n/usr/local/victim -rw-r--r-- 1234:1234\n", 40},
+		{"ln /usr/local/victim /usr/local/sbin",
+		 "/usr/local/sbin -rw-r--r-- 1234:1234\n/usr/local/victim -rw-r--r-- 1234:1234\n", 20},
+	};
+	for (const auto &swap : swaps) {
+		Outcome o = repair("for v in /tmp/victim /usr/local/victim; do echo victim >$v && chown 1234:1234 $v; done\n"
+				   // A sanitized build's leak checker cannot work under strace.
+				   "export ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0\"\n"
+				   "strace -o /tmp/trace -e trace=mkdir -e inject=mkdir:signal=SIGSTOP \\\n"
+				   "	sh -c 'echo $$ >/tmp/pid; exec sbin_link_repair' >/tmp/repair.out 2>/tmp/repair.err &\n"
+				   "wait_text /tmp/trace 'stopped by SIGSTOP' || exit 1\n"
+				   "rmdir /usr/local/sbin && " + std::string(swap.swap) + "\n"
+				   "kill -CONT $(cat /tmp/pid)",
+				   "wait $!; status=$?; cat /tmp/repair.out; cat /tmp/repair.err >&2; ls -ln /tmp/victim; "
+				   "(exit $status)");
+		EXPECT_EQ(o.status, 1) << o;
+		EXPECT_NE(o.out.find(" 1234 1234 7 "), std::string::npos) << o;
+		EXPECT_EQ(o.err, "Error when setting root:wheel ownership for directory \"/usr/local/sbin\": " +
+					 std::string(strerror(swap.error)) + " (" + std::to_string(swap.error) + ")\n"
+					 "'stat' returned error for symlink path \"" + kNewfsLink +
+					 "\": Not a directory (20)\n");
+		EXPECT_EQ(o.tree, "/usr/local drwxr-xr-x 0:0\n" + std::string(swap.tree));
+	}
 }
 
 TEST_F(LinkRepair, ReadOnlyFolderOfTheLinks)

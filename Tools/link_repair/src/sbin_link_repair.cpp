@@ -8,6 +8,7 @@
  */
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -169,10 +170,23 @@ int make_directory(const char *path)
 		report_error(errno, "Error when creating directory \"%s\"", path);
 		return 1;
 	}
-	// Should another process put a link in the new folder's place, the
-	// link is what changes owner, not what it points at.
-	if (lchown(path, 0, 0) != 0) {
-		report_error(errno, "Error when setting root:wheel ownership for directory \"%s\"", path);
+	// Whoever may write the parent can put something else in the new
+	// folder's place: a symbolic link, or a hard link to another's file.
+	// The owner is set on what is open, and only if it is a folder, which
+	// no hard link can be.
+	int err = 0;
+	const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+	struct stat opened;
+	if (fd == -1 || fstat(fd, &opened) != 0)
+		err = errno;
+	else if (!S_ISDIR(opened.st_mode))
+		err = ENOTDIR;
+	else if (fchown(fd, 0, 0) != 0)
+		err = errno;
+	if (fd != -1)
+		close(fd);
+	if (err != 0) {
+		report_error(err, "Error when setting root:wheel ownership for directory \"%s\"", path);
 		return 1;
 	}
 	return 0;
