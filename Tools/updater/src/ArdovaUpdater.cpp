@@ -13,9 +13,10 @@
  * installed is therefore exactly what was verified, whatever happens to
  * the named image file meanwhile.
  *
- * SIGINT, SIGTERM and SIGHUP stop the run at the next step: the command
- * running is waited for, what is attached is detached, the copy and the
- * mount point are removed, and the program ends by the same signal.
+ * A signal that ends a run (HUP, INT, QUIT, TERM, ALRM, USR1, USR2, XCPU,
+ * VTALRM, PROF) stops it at the next step: the command running is waited
+ * for, what is attached is detached, the copy and the mount point are
+ * removed, and the program ends by the same signal.
  */
 
 // The low-level SHA-1, PEM and RSA calls are deprecated in OpenSSL 3 but
@@ -70,12 +71,19 @@ const int copy_suffix_length = 4;
 const char flat_package[] = ".packages/Flat/Install Ardova NTFS.mpkg";
 const char bundle_package[] = ".packages/Bundle/Install Ardova NTFS.mpkg";
 
-// The first of SIGINT, SIGTERM and SIGHUP received, or 0.
+// Every signal that ends a run by default and that a caller, a terminal or
+// a limit may send; the faults are left alone, they mean a defect.
+const int termination_signals[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGTERM,   SIGALRM,
+				   SIGUSR1, SIGUSR2, SIGXCPU, SIGVTALRM, SIGPROF};
+const size_t termination_signal_count = sizeof termination_signals / sizeof termination_signals[0];
+
+// The first of the termination signals received, or 0.
 volatile sig_atomic_t termination_received;
 
 void open_standard_descriptors();
 void reset_child_signal();
 void catch_termination_signals();
+void termination_signal_set(sigset_t *set);
 bool catching(int signo);
 void catch_termination(int signo);
 void end_by_signal(int signo);
@@ -94,6 +102,7 @@ const char *choose_package(const char *release);
 char *shell_command(const char *command, const char *arguments, const char *first, const char *second);
 char *shell_quoted(const char *text);
 void detach_image(const char *device);
+int run_to_its_end(const char *command);
 int error_or(int fallback);
 void report_error(int err, const char *format, ...) __attribute__((format(printf, 2, 3)));
 
@@ -170,22 +179,23 @@ void reset_child_signal()
  */
 void catch_termination_signals()
 {
-	static const int signals[] = {SIGINT, SIGTERM, SIGHUP};
-	const size_t count = sizeof signals / sizeof signals[0];
-
 	struct sigaction action;
 	memset(&action, 0, sizeof action);
 	action.sa_handler = catch_termination;
 	action.sa_flags = SA_RESTART;
-	sigemptyset(&action.sa_mask);
-	for (size_t i = 0; i < count; i++)
-		sigaddset(&action.sa_mask, signals[i]);
-
-	for (size_t i = 0; i < count; i++) {
+	termination_signal_set(&action.sa_mask);
+	for (size_t i = 0; i < termination_signal_count; i++) {
 		struct sigaction previous;
-		if (sigaction(signals[i], NULL, &previous) == 0 && previous.sa_handler != SIG_IGN)
-			sigaction(signals[i], &action, NULL);
+		if (sigaction(termination_signals[i], NULL, &previous) == 0 && previous.sa_handler != SIG_IGN)
+			sigaction(termination_signals[i], &action, NULL);
 	}
+}
+
+void termination_signal_set(sigset_t *set)
+{
+	sigemptyset(set);
+	for (size_t i = 0; i < termination_signal_count; i++)
+		sigaddset(set, termination_signals[i]);
 }
 
 // Whether signo is caught here, rather than left ignored for the caller.
@@ -376,10 +386,12 @@ int do_update(const char *image_path, const unsigned char *signature, int32_t si
 	status = system(installer_command);
 	if (status != 0)
 		result = ENXIO;
-	// system() ignores SIGINT while it waits: a Ctrl-C at the terminal
-	// shows only as the installer's shell ended by it.
-	if (status != -1 && WIFSIGNALED(status) && WTERMSIG(status) == SIGINT && catching(SIGINT))
-		catch_termination(SIGINT);
+	// system() ignores SIGINT and SIGQUIT while it waits: a Ctrl-C or
+	// Ctrl-\ at the terminal shows only as the installer's shell ended
+	// by it.
+	if (status != -1 && WIFSIGNALED(status) && (WTERMSIG(status) == SIGINT || WTERMSIG(status) == SIGQUIT) &&
+	    catching(WTERMSIG(status)))
+		catch_termination(WTERMSIG(status));
 
 out:
 	// A failure that a signal brought about, such as a command ended by
@@ -394,8 +406,9 @@ out:
 	if (mount_point_exists)
 		rmdir(mount_point);
 	free(attach_command);
-	if (copy_exists)
-		unlink(copy_path);
+	// The copy is as large as the image: one that stays is said.
+	if (copy_exists && unlink(copy_path) != 0)
+		report_error(errno, "Error while removing %s", copy_path);
 	return result;
 }
 
@@ -663,15 +676,39 @@ char *shell_quoted(const char *text)
 	return quoted;
 }
 
-// Whether the detach works changes nothing in the result.
+/*
+ * Whether the detach works changes nothing in the result.  A detach that
+ * could not be run is tried once more, and one that still cannot leaves
+ * the image attached: that is said, with its device.
+ */
 void detach_image(const char *device)
 {
 	char *command = shell_command("hdiutil detach ", "\"%s\"", device, NULL);
-	if (command == NULL)
-		return;
-	int status = system(command);
-	(void)status;
+	int err = command != NULL ? run_to_its_end(command) : error_or(ENOMEM);
+	if (err != 0 && command != NULL)
+		err = run_to_its_end(command);
 	free(command);
+	if (err != 0)
+		report_error(err, "Error while detaching %s, which stays attached", device);
+}
+
+/*
+ * Runs command with system(); 0 when it ran to its end, whatever its exit
+ * status.  Otherwise why not: the error number when it could not be
+ * started, ENOENT when the shell found nothing to run, EINTR when it was
+ * ended by a signal.
+ */
+int run_to_its_end(const char *command)
+{
+	errno = 0;
+	const int status = system(command);
+	if (status == -1)
+		return error_or(EAGAIN);
+	if (WIFSIGNALED(status))
+		return EINTR;
+	if (WIFEXITED(status) && WEXITSTATUS(status) == 127)
+		return ENOENT;
+	return 0;
 }
 
 // The error number the failed call just left, or fallback when it left none.
