@@ -47,6 +47,7 @@ struct plist_file {
 	char path[PATH_MAX];  /* as named, links not followed */
 	char folder[PATH_MAX];
 	const char *name;     /* its name in folder, links followed */
+	CFDataRef content;    /* as it was read: what a failed write puts back */
 };
 
 /* The 32-bit platform reads no file of 2 GiB or more. */
@@ -76,6 +77,7 @@ static int fill_temporary(int fd, const struct plist_file *file, const UInt8 *by
 static bool still_named(const struct plist_file *file);
 static void remove_temporary(void);
 static bool write_in_place(const struct plist_file *file, const UInt8 *bytes, size_t length);
+static void put_back_content(const struct plist_file *file);
 static bool reserve_space(int fd, off_t growth);
 static int write_all(int fd, const UInt8 *bytes, size_t length, off_t offset);
 static void catch_termination_signals(void);
@@ -97,6 +99,7 @@ int main(int argc, char *argv[])
 	CFMutableDictionaryRef dictionary = NULL;
 	struct plist_file file;
 	file.fd = -1;
+	file.content = NULL;
 
 	CFStringRef cfFileNameArgument = CFStringCreateWithCString(kCFAllocatorDefault, argv[1], kCFStringEncodingUTF8);
 	CFStringRef cfKeyArgument = CFStringCreateWithCString(kCFAllocatorDefault, argv[2], kCFStringEncodingUTF8);
@@ -142,6 +145,8 @@ int main(int argc, char *argv[])
 out:
 	if (file.fd >= 0)
 		close(file.fd);  /* and with it the lock */
+	if (file.content != NULL)
+		CFRelease(file.content);
 	if (dictionary != NULL)
 		CFRelease(dictionary);
 	if (propertyList != NULL)
@@ -190,17 +195,16 @@ static CFPropertyListRef ReadPropertyListFromFile(CFURLRef fileURL, struct plist
 	CFIndex length = 0;
 	if (!read_whole_file(file, &bytes, &length))
 		return NULL;
-	CFDataRef resourceData = CFDataCreate(kCFAllocatorDefault, bytes, length);
+	file->content = CFDataCreate(kCFAllocatorDefault, bytes, length);
 	free(bytes);
-	if (resourceData == NULL)
+	if (file->content == NULL)
 		return NULL;
 
 	CFStringRef errorString = NULL;
-	CFPropertyListRef propertyList = CFPropertyListCreateFromXMLData(kCFAllocatorDefault, resourceData,
+	CFPropertyListRef propertyList = CFPropertyListCreateFromXMLData(kCFAllocatorDefault, file->content,
 									 kCFPropertyListImmutable, &errorString);
 	if (errorString != NULL)
 		CFRelease(errorString);
-	CFRelease(resourceData);
 	return propertyList;
 }
 
@@ -441,8 +445,11 @@ static void remove_temporary(void)
 /* The in-place way, through the descriptor that was read, under its lock.
  * Whatever can refuse comes before the first byte changes: the file-size
  * limit, the space for the growth (reserved, and then written first, past
- * the old end).  Signals that end the run wait until the file is whole;
- * only SIGKILL or a power loss can catch it half-written. */
+ * the old end).  A write or flush that fails after that puts the content
+ * that was read back, so that a failure leaves the file as it was.
+ * Signals that end the run wait until the file is whole; only SIGKILL, a
+ * power loss, or a disk that fails to take the old content back as well
+ * can leave it half-written. */
 static bool write_in_place(const struct plist_file *file, const UInt8 *bytes, size_t length)
 {
 	struct stat st;
@@ -459,20 +466,26 @@ static bool write_in_place(const struct plist_file *file, const UInt8 *bytes, si
 
 	sigset_t previous;
 	block_termination_signals(&previous);
-	bool written = false;
+	/* Past the old end first: a growth refused for space or size has
+	 * changed nothing else yet. */
 	const size_t head = new_size > old_size ? static_cast<size_t>(old_size) : length;
-	if (write_all(file->fd, bytes + head, length - head, static_cast<off_t>(head)) == 0 &&
-	    write_all(file->fd, bytes, head, 0) == 0)
-		written = (new_size >= old_size || ftruncate(file->fd, new_size) == 0) && fsync(file->fd) == 0;
-	else if (new_size > old_size) {
-		/* A write refused for space or size changes nothing; past the
-		 * old end is all that has: take it back, and the file is as it
-		 * was. */
-		int restored = ftruncate(file->fd, old_size);
-		(void)restored;
-	}
+	bool written = write_all(file->fd, bytes + head, length - head, static_cast<off_t>(head)) == 0 &&
+		       write_all(file->fd, bytes, head, 0) == 0 &&
+		       (new_size >= old_size || ftruncate(file->fd, new_size) == 0) && fsync(file->fd) == 0;
+	if (!written)
+		put_back_content(file);
 	sigprocmask(SIG_SETMASK, &previous, NULL);
 	return written;
+}
+
+/* Writes the content that was read over whatever the failed write left,
+ * and flushes it. */
+static void put_back_content(const struct plist_file *file)
+{
+	const CFIndex length = CFDataGetLength(file->content);
+	if (write_all(file->fd, CFDataGetBytePtr(file->content), static_cast<size_t>(length), 0) == 0 &&
+	    ftruncate(file->fd, static_cast<off_t>(length)) == 0)
+		fsync(file->fd);
 }
 
 /* Reserves the space for the growth; false when the file system has too
