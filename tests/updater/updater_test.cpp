@@ -13,19 +13,8 @@ using sandbox::TempDir;
 
 namespace {
 
-// Shell helpers for the scenarios.  Images are tar archives that the
-// hdiutil stand-in unpacks at the mount point; each holds both packages,
-// whose content names the image's tag.
+// Shell helpers for the scenarios, besides make_image and sign (lib.sh).
 const char helpers[] = R"sh(
-key=/sandbox/support/updater-test-key.pem
-make_image() {
-	mkdir -p /data/root/.packages/Flat /data/root/.packages/Bundle
-	printf 'flat %s' "$2" >"/data/root/.packages/Flat/Install Ardova NTFS.mpkg"
-	printf 'bundle %s' "$2" >"/data/root/.packages/Bundle/Install Ardova NTFS.mpkg"
-	tar -cf "$1" -C /data/root .packages
-	rm -rf /data/root
-}
-sign() { openssl dgst -sha1 -sign "$key" -out "${2:-$1.sig}" "$1"; }
 update() { ArdovaUpdater-testkey "$@"; echo "status $?"; }
 # forced FAKE_UNAME_RELEASE=R|FAKE_UNAME_ERRNO=N IMAGE SIGNATURE: update
 # with uname made to report release R or to fail with error number N.  The
@@ -317,7 +306,7 @@ TEST_F(Updater, ImageOf4GiBAnd1000BytesIsVerifiedCopiedAndInstalled)
 		make_image /data/image.dmg v1 && truncate -s 4294968296 /data/image.dmg
 		stat -c '%s bytes' /data/image.dmg
 		openssl dgst -sha1 -binary </data/image.dmg >/data/digest
-		openssl pkeyutl -sign -inkey "$key" -pkeyopt digest:sha1 -in /data/digest -out /data/image.dmg.sig
+		openssl pkeyutl -sign -inkey /sandbox/support/updater-test-key.pem -pkeyopt digest:sha1 -in /data/digest -out /data/image.dmg.sig
 		update /data/image.dmg /data/image.dmg.sig
 		[ "$(cat /stub/attached.sha1)" = "$(od -An -tx1 /data/digest | tr -d ' \n')  -" ] &&
 			echo "attached the whole image"

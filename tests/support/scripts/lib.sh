@@ -97,3 +97,16 @@ ancestor_named() {
 	done
 	return 1
 }
+
+# make_image IMAGE TAG: an update image as the hdiutil stand-in takes it, a
+# tar archive that it unpacks at the mount point, holding both packages,
+# whose content names the tag.  sign IMAGE [SIGNATURE]: its signature, made
+# with the test key (the updater built for it is ArdovaUpdater-testkey).
+make_image() {
+	mkdir -p /data/root/.packages/Flat /data/root/.packages/Bundle
+	printf 'flat %s' "$2" >"/data/root/.packages/Flat/Install Ardova NTFS.mpkg"
+	printf 'bundle %s' "$2" >"/data/root/.packages/Bundle/Install Ardova NTFS.mpkg"
+	tar -cf "$1" -C /data/root .packages
+	rm -rf /data/root
+}
+sign() { openssl dgst -sha1 -sign /sandbox/support/updater-test-key.pem -out "${2:-$1.sig}" "$1"; }
