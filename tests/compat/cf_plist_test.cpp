@@ -483,8 +483,8 @@ TEST(PlatformReading, LenientValues)
 {
 	EXPECT_EQ(parse(xml("<array><integer>007</integer><integer>0x1F</integer><integer>-0X1f</integer>"
 			    "<integer>+ 5</integer><integer>\xC2\xA0\xE3\x80\x80 9</integer><integer>000</integer>"
-			    "<integer>0xFFFFFFFFFFFFFFFF</integer></array>")),
-		  "(i7,i31,i-31,i5,i9,i0,u18446744073709551615)");
+			    "<integer>0xFFFFFFFFFFFFFFFF</integer><integer>\xC2\x85" "8</integer></array>")),
+		  "(i7,i31,i-31,i5,i9,i0,u18446744073709551615,i8)");
 	// Stray characters in base64 are skipped; groups may follow padding.
 	EXPECT_EQ(parse(xml("<array><data>AA-E*C!/w==</data><data>QQ==QQ==</data><data>!!!!</data>"
 			    "<data>QQ= =</data></array>")),
