@@ -550,11 +550,19 @@ TEST(PlatformReading, BinaryOnlyWithATrailerThePlatformTakes)
 	v01[7] = '1';
 	std::string early = bplist({b_refs(0xA0, {1}), b_ascii("x")});
 	early[early.size() - 32 - 1] = 3;  // the string's offset, into the signature
+	// Offsets and references of nine bytes, of which the platform reads
+	// the last eight.
+	auto nine = [](uint64_t v) { return std::string(1, '\0') + be(v, 8); };
+	std::string wide = "bplist00\xD1" + nine(1) + nine(2) + b_ascii("a") + b_ascii("b");
+	const uint64_t wide_table = wide.size();
+	wide += nine(8) + nine(8 + 19) + nine(8 + 21) + std::string(6, '\0') + "\x09\x09" + be(3, 8) + be(0, 8) +
+		be(wide_table, 8);
 	const std::string strings = "bplist00 = x;\n\"a\" = \"b\";";
 	const std::string long_strings = strings + "\n\"long enough\" = \"for a whole trailer and more\";";
 	const std::pair<std::string, std::string> cases[] = {
 		{bplist({a_b, b_ascii("a"), b_ascii("b")}), "{a=\"b\";}"},
 		{v01, "{a=\"b\";}"},
+		{wide, "{a=\"b\";}"},
 		{bplist({a_b, b_ascii("a"), b_ascii("b")}, 0, 1, 0, std::string(4, '\0')),
 		 "NULL: offset table that does not end at the trailer"},
 		{three_hundred(1), "NULL: object references too narrow for the number of objects"},
