@@ -12,6 +12,11 @@ CFDataRef make_data(std::string bytes)
 
 extern "C" {
 
+CFTypeID CFDataGetTypeID(void)
+{
+	return compat::kCFDataTypeID;
+}
+
 CFDataRef CFDataCreate(CFAllocatorRef, const UInt8 *bytes, CFIndex length)
 {
 	if (length < 0 || (bytes == nullptr && length > 0))

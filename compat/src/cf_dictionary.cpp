@@ -243,6 +243,17 @@ CFIndex CFDictionaryGetCount(CFDictionaryRef theDict)
 	return CFIndex(compat::as_dictionary(theDict, "CFDictionaryGetCount")->entries.size());
 }
 
+void CFDictionaryGetKeysAndValues(CFDictionaryRef theDict, const void **keys, const void **values)
+{
+	const auto &entries = compat::as_dictionary(theDict, "CFDictionaryGetKeysAndValues")->entries;
+	for (size_t i = 0; i < entries.size(); i++) {
+		if (keys)
+			keys[i] = entries[i].first;
+		if (values)
+			values[i] = entries[i].second;
+	}
+}
+
 void CFDictionarySetValue(CFMutableDictionaryRef theDict, const void *key, const void *value)
 {
 	__CFDictionary *dict = compat::as_dictionary(theDict, "CFDictionarySetValue");

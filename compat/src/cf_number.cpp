@@ -56,3 +56,22 @@ CFTypeRef boolean(bool v)
 }
 
 }  // namespace compat
+
+extern "C" {
+
+CFTypeID CFBooleanGetTypeID(void)
+{
+	return compat::kCFBooleanTypeID;
+}
+
+CFTypeID CFNumberGetTypeID(void)
+{
+	return compat::kCFNumberTypeID;
+}
+
+CFTypeID CFDateGetTypeID(void)
+{
+	return compat::kCFDateTypeID;
+}
+
+}  // extern "C"

@@ -82,7 +82,10 @@ CFPropertyListRef parse_property_list(std::string_view bytes, const char *&why);
 
 // Each reader gives the property list, or null with why set to a static
 // text.  read_xml and read_openstep take text already decoded to UTF-8.
-CFTypeRef read_binary(std::string_view bytes, const char *&why);
+// read_binary sets is_binary to whether the platform would take the bytes
+// for the binary form (signature and trailer); when it would not, nothing
+// more is read.
+CFTypeRef read_binary(std::string_view bytes, bool &is_binary, const char *&why);
 CFTypeRef read_xml(std::string_view utf8, const char *&why);
 CFTypeRef read_openstep(std::string_view utf8, const char *&why);
 

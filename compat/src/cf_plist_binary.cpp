@@ -1,6 +1,7 @@
-// The binary form ("bplist00"), read as the platform reads it: each object
-// of the file becomes one CF object, shared wherever the file refers to it
-// again, so memory follows the size of the file.  The XML form has no
+// The binary form ("bplist00", or "bplist01" as the platform also takes),
+// read as the platform reads it: each object of the file becomes one CF
+// object, shared wherever the file refers to it again, so memory follows
+// the size of the file.  The XML form has no
 // sharing, though: the tree as it would be written is bounded in size and
 // depth, and an object may not contain itself.
 #include "cf_plist.h"
@@ -28,9 +29,18 @@ public:
 	{
 	}
 
+	// False, with nothing read, when the platform would not take the
+	// bytes for the binary form at all.
+	bool is_binary(const char *&reason)
+	{
+		const bool binary = trailer();
+		reason = why;
+		return binary;
+	}
+
 	CFTypeRef run(const char *&reason)
 	{
-		Owned root(trailer() ? object(top, 0) : nullptr);
+		Owned root(object(top, 0));
 		for (const Built &built : objects) {
 			if (built.object)
 				CFRelease(built.object);
@@ -62,33 +72,46 @@ private:
 		return nullptr;
 	}
 
+	// The signature and the trailer, checked as the platform checks them
+	// before it takes bytes for the binary form: the offset table ends
+	// where the trailer begins, object references can tell every object
+	// apart, offsets can reach the offset table, and every offset points
+	// before it.
 	bool trailer()
 	{
-		if (n < 8 + 32) {
-			fail("truncated binary property list");
-			return false;
-		}
+		if (n < 8 + 1 + 32 || (memcmp(b, "bplist00", 8) != 0 && memcmp(b, "bplist01", 8) != 0))
+			return failed("not a binary property list");
 		const uint8_t *t = b + n - 32;
 		offset_size = t[6];
 		ref_size = t[7];
 		count = read_be(t + 8, 8);
 		top = read_be(t + 16, 8);
 		table = read_be(t + 24, 8);
-		if (offset_size < 1 || offset_size > 8 || ref_size < 1 || ref_size > 8 || count == 0 || top >= count ||
-		    table < 8 || table > n - 32 || count > (n - 32 - table) / offset_size) {
-			fail("malformed trailer");
-			return false;
-		}
+		if (t[0] | t[1] | t[2] | t[3] | t[4] | t[5])
+			return failed("malformed trailer");
+		if (offset_size < 1 || ref_size < 1 || count < 1 || top >= count || table < 9 || table >= n - 32)
+			return failed("malformed trailer");
+		if (count > (n - 32 - table) / offset_size || table + count * offset_size != n - 32)
+			return failed("offset table that does not end at the trailer");
+		if (ref_size < 8 && count >> (8 * ref_size) != 0)
+			return failed("object references too narrow for the number of objects");
+		if (offset_size < 8 && table >> (8 * offset_size) != 0)
+			return failed("offsets too narrow to reach the offset table");
 		for (uint64_t k = 0; k < count; k++) {
-			const uint64_t offset = offset_of(k);
-			if (offset < 8 || offset >= table) {
-				fail("object offset out of range");
-				return false;
-			}
+			if (offset_of(k) >= table)
+				return failed("object offset out of range");
 		}
+		if (offset_of(top) < 8)
+			return failed("object offset out of range");
 		max_values = std::max(kMaxExpandedValues, count);
 		objects.resize(count);
 		return true;
+	}
+
+	bool failed(const char *reason)
+	{
+		fail(reason);
+		return false;
 	}
 
 	uint64_t offset_of(uint64_t k) const { return read_be(b + table + k * offset_size, offset_size); }
@@ -123,6 +146,9 @@ private:
 			return CFRetain(built.object);
 		}
 		uint64_t at = offset_of(k);
+		// The platform would read such an object out of the signature.
+		if (at < 8)
+			return fail("object offset out of range");
 		const uint8_t marker = b[at++];
 		uint64_t info = marker & 0x0F;
 		auto fits = [&](uint64_t size) { return size <= table - at; };
@@ -337,9 +363,11 @@ private:
 
 }  // namespace
 
-CFTypeRef read_binary(std::string_view bytes, const char *&why)
+CFTypeRef read_binary(std::string_view bytes, bool &is_binary, const char *&why)
 {
-	return BinaryReader(bytes).run(why);
+	BinaryReader reader(bytes);
+	is_binary = reader.is_binary(why);
+	return is_binary ? reader.run(why) : nullptr;
 }
 
 }  // namespace compat

@@ -175,22 +175,24 @@ private:
 		}
 	}
 
-	// The second the time falls in.
+	// The second the time falls in, each field worked out in doubles as
+	// the platform works it out: a time a hair before a whole minute,
+	// where t - floor(t / 60) * 60 rounds to 60, is written with a second
+	// of 60 (-1e-20 as 2000-12-31T23:59:60Z).
 	bool date(double t)
 	{
 		if (!(std::fabs(t) < kMaxDateSeconds))
 			return fail("date out of range");
-		const int64_t since_1970 = int64_t(std::floor(t)) + kSecondsFrom1970To2001;
-		int64_t days = since_1970 / 86400, secs = since_1970 % 86400;
-		if (secs < 0) {
-			secs += 86400;
-			days--;
-		}
+		auto modulo = [](double d, double m) {
+			const double r = d - std::floor(d / m) * m;
+			return r < 0 ? r + m : r;
+		};
 		int64_t year;
 		unsigned month, day;
-		civil_from_days(days, year, month, day);
-		formatted("<date>%04" PRId64 "-%02u-%02uT%02u:%02u:%02uZ</date>\n", year, month, day, unsigned(secs / 3600),
-			  unsigned(secs / 60 % 60), unsigned(secs % 60));
+		civil_from_days(int64_t(std::floor(t / 86400)) + kSecondsFrom1970To2001 / 86400, year, month, day);
+		formatted("<date>%04" PRId64 "-%02u-%02uT%02u:%02u:%02uZ</date>\n", year, month, day,
+			  unsigned(modulo(std::floor(t / 3600), 24)), unsigned(modulo(std::floor(t / 60), 60)),
+			  unsigned(modulo(t, 60)));
 		return true;
 	}
 

@@ -103,24 +103,35 @@ private:
 		while (i < s.size() && is_space(s[i]))
 			i++;
 	}
-	bool skip_past(std::string_view t, const char *reason)
+	// Past the first t that begins at least from characters on.
+	bool skip_past(std::string_view t, size_t from, const char *reason)
 	{
-		size_t at = s.find(t, i);
+		size_t at = s.find(t, i + from);
 		if (at == std::string_view::npos)
 			return failed(reason);
 		i = at + t.size();
 		return true;
 	}
 
+	// Where the platform looks for the end of a comment or a processing
+	// instruction: before the document's element and in a document type,
+	// after "<!--" and "<?"; between values, from the second '-' and from
+	// the '?'.  So "<!-->" closes nothing, and between values "<!--->" and
+	// "<?>" close themselves.
+	struct Skips {
+		size_t comment, instruction;
+	};
+	static constexpr Skips kInProlog{4, 2}, kInContent{3, 1};
+
 	// A comment or a processing instruction, skipped.
 	enum class Markup { None, Skipped, Error };
-	Markup comment_or_instruction()
+	Markup comment_or_instruction(Skips skips)
 	{
 		bool ok;
 		if (starts("<!--"))
-			ok = skip_past("-->", "unterminated comment");
+			ok = skip_past("-->", skips.comment, "unterminated comment");
 		else if (starts("<?"))
-			ok = skip_past("?>", "unterminated processing instruction");
+			ok = skip_past("?>", skips.instruction, "unterminated processing instruction");
 		else
 			return Markup::None;
 		return ok ? Markup::Skipped : Markup::Error;
@@ -136,7 +147,7 @@ private:
 				return fail("no XML content");
 			if (s[i] != '<')
 				return fail("text where an element belongs");
-			const Markup markup = comment_or_instruction();
+			const Markup markup = comment_or_instruction(kInProlog);
 			if (markup == Markup::Error)
 				return nullptr;
 			if (markup == Markup::Skipped)
@@ -176,7 +187,7 @@ private:
 				}
 				return failed("malformed document type");
 			}
-			const Markup markup = comment_or_instruction();
+			const Markup markup = comment_or_instruction(kInProlog);
 			if (markup == Markup::Error)
 				return false;
 			if (markup == Markup::Skipped)
@@ -184,7 +195,7 @@ private:
 			if (s[i] != '%' && !starts("<!"))
 				return failed("malformed document type");
 			// A parameter entity reference or a declaration.
-			if (!skip_past(s[i] == '%' ? ";" : ">", "unterminated document type"))
+			if (!skip_past(s[i] == '%' ? ";" : ">", 0, "unterminated document type"))
 				return false;
 		}
 	}
@@ -201,7 +212,7 @@ private:
 				return fail("text where an element belongs"), Got::Error;
 			if (starts("</"))
 				return Got::End;
-			const Markup markup = comment_or_instruction();
+			const Markup markup = comment_or_instruction(kInContent);
 			if (markup == Markup::Error)
 				return Got::Error;
 			if (markup == Markup::Skipped)
@@ -384,9 +395,11 @@ private:
 	}
 
 	// The character data of a string or key up to its closing tag: text,
-	// the five entities, character references, CDATA sections and
-	// comments.  Line breaks are kept as they are.  t points into the
-	// document when it can, else into text_buf.
+	// the five entities, character references and CDATA sections.  Any
+	// other "<!", a comment too, is an error there, as the platform takes
+	// every "<!" in text for the start of a CDATA section.  Line breaks are
+	// kept as they are.  t points into the document when it can, else into
+	// text_buf.
 	bool text(std::string_view &t)
 	{
 		size_t at = s.find_first_of("<&", i);
@@ -404,10 +417,6 @@ private:
 			i = at;
 			if (s[i] == '&') {
 				if (!entity())
-					return false;
-			} else if (starts("<!--")) {
-				i += 4;
-				if (!skip_past("-->", "unterminated comment"))
 					return false;
 			} else if (starts("<!")) {
 				if (!starts("<![CDATA["))
@@ -514,7 +523,9 @@ private:
 
 	// [-]Y...-MM-DDTHH:MM:SSZ: any number of year digits, a real day and
 	// time of the Gregorian calendar (the platform would carry 31 April
-	// over into May).
+	// over into May).  A second of 60 is the next minute's first, as the
+	// platform reads it: its writer writes one for a time a hair before a
+	// whole minute.
 	CFTypeRef date()
 	{
 		const bool negative = i < s.size() && s[i] == '-';
@@ -542,7 +553,7 @@ private:
 		static const int month_days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
 		const int month = v[0], day = v[1];
 		if (month < 1 || month > 12 || day < 1 || day > month_days[month - 1] + (month == 2 && is_leap(year)) ||
-		    v[2] > 23 || v[3] > 59 || v[4] > 59)
+		    v[2] > 23 || v[3] > 59 || v[4] > 60)
 			return fail("date that is no real day and time");
 		const int64_t seconds = days_from_civil(year, unsigned(month), unsigned(day)) * 86400 +
 					v[2] * 3600 + v[3] * 60 + v[4] - kSecondsFrom1970To2001;

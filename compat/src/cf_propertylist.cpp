@@ -1,8 +1,9 @@
 // CFPropertyListCreateFromXMLData and CFPropertyListCreateXMLData.
 //
-// Reading follows the platform: the binary form when the data starts with
-// its signature, else text in the encoding the data says, read as an XML
-// property list or, when that fails, in the old-style form.
+// Reading follows the platform: the binary form when the data has its
+// signature and a trailer the platform takes, else text in the encoding the
+// data says, read as an XML property list or, when that fails, in the
+// old-style form.
 #include "cf_plist.h"
 
 namespace compat {
@@ -20,14 +21,25 @@ CFPropertyListRef parse_property_list(std::string_view bytes, const char *&why)
 		return nullptr;
 	}
 	try {
-		// What is not binary then is no text either: the platform
-		// would fail again on it.
-		if (bytes.substr(0, 8) == "bplist00")
-			return read_binary(bytes, why);
+		// Bytes with the signature but a trailer the platform does not
+		// take go on to the text readers, as the same bytes do there.
+		bool is_binary = false;
+		const char *binary_why = nullptr;
+		const bool signed_binary = bytes.substr(0, 8) == "bplist00" || bytes.substr(0, 8) == "bplist01";
+		if (signed_binary) {
+			CFTypeRef plist = read_binary(bytes, is_binary, binary_why);
+			if (is_binary) {
+				why = binary_why;
+				return plist;
+			}
+		}
 		std::string storage;
 		std::string_view text;
-		if (!decode_text(bytes, storage, text, why))
+		if (!decode_text(bytes, storage, text, why)) {
+			if (signed_binary)
+				why = binary_why;
 			return nullptr;
+		}
 		const char *xml_why = nullptr;
 		if (CFTypeRef plist = read_xml(text, xml_why))
 			return plist;
@@ -40,7 +52,7 @@ CFPropertyListRef parse_property_list(std::string_view bytes, const char *&why)
 		const char next = first + 1 < text.size() ? text[first + 1] : 0;
 		const bool tag = first != std::string_view::npos && text[first] == '<' &&
 				 ((next >= 'a' && next <= 'z') || next == '?' || next == '!');
-		why = tag ? xml_why : openstep_why;
+		why = signed_binary ? binary_why : tag ? xml_why : openstep_why;
 		return nullptr;
 	} catch (const std::bad_alloc &) {
 		why = "out of memory";

@@ -80,6 +80,46 @@ CFStringRef CFStringCreateWithCString(CFAllocatorRef, const char *cStr, CFString
 	return valid ? compat::make_string(text) : nullptr;
 }
 
+CFTypeID CFStringGetTypeID(void)
+{
+	return compat::kCFStringTypeID;
+}
+
+CFIndex CFStringGetLength(CFStringRef theString)
+{
+	// One unit for each lead byte, two for each character beyond the
+	// Basic Multilingual Plane (a four-byte sequence).
+	CFIndex units = 0;
+	for (unsigned char c : compat::as_string(theString, "CFStringGetLength")->utf8)
+		units += (c & 0xC0) == 0x80 ? 0 : c >= 0xF0 ? 2 : 1;
+	return units;
+}
+
+CFDataRef CFStringCreateExternalRepresentation(CFAllocatorRef, CFStringRef theString, CFStringEncoding encoding,
+					       UInt8 lossByte)
+{
+	const std::string &utf8 = compat::as_string(theString, "CFStringCreateExternalRepresentation")->utf8;
+	try {
+		if (encoding == kCFStringEncodingUTF8)
+			return compat::make_data(utf8);
+		if (encoding != kCFStringEncodingASCII)
+			return nullptr;
+		std::string ascii;
+		ascii.reserve(utf8.size());
+		for (unsigned char c : utf8) {
+			if (c < 0x80)
+				ascii += char(c);
+			else if (lossByte == 0)
+				return nullptr;
+			else if ((c & 0xC0) != 0x80)
+				ascii += char(lossByte);  // once for each character
+		}
+		return compat::make_data(std::move(ascii));
+	} catch (const std::bad_alloc &) {
+		return nullptr;
+	}
+}
+
 CFStringRef __CFStringMakeConstantString(const char *cStr)
 {
 	// One object per distinct text, kept for the life of the process.

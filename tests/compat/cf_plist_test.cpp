@@ -99,7 +99,10 @@ std::string be(uint64_t v, size_t n)
 	return s;
 }
 
-std::string bplist(const std::vector<std::string> &objects, uint64_t top = 0, size_t ref_size = 1)
+// A binary property list; offset_size 0 is the narrowest that reaches the
+// offset table, and gap is put between that table and the trailer.
+std::string bplist(const std::vector<std::string> &objects, uint64_t top = 0, size_t ref_size = 1,
+		   size_t offset_size = 0, const std::string &gap = "")
 {
 	std::string out = "bplist00";
 	std::vector<uint64_t> offsets;
@@ -108,10 +111,11 @@ std::string bplist(const std::vector<std::string> &objects, uint64_t top = 0, si
 		out += o;
 	}
 	uint64_t table = out.size();
-	size_t offset_size = table < 256 ? 1 : table < 65536 ? 2 : 4;
+	if (offset_size == 0)
+		offset_size = table < 256 ? 1 : table < 65536 ? 2 : 4;
 	for (uint64_t off : offsets)
 		out += be(off, offset_size);
-	out += std::string(6, '\0') + char(offset_size) + char(ref_size);
+	out += gap + std::string(6, '\0') + char(offset_size) + char(ref_size);
 	out += be(objects.size(), 8) + be(top, 8) + be(table, 8);
 	return out;
 }
@@ -144,7 +148,7 @@ std::string b_dict(const std::vector<uint64_t> &keys, const std::vector<uint64_t
 TEST(PropertyListRead, EveryTypeFromXml)
 {
 	EXPECT_EQ(parse(xml("<dict>\n"
-			    "<key>s</key><string>x &lt;&amp;&gt; &#65;&#x1F600; <![CDATA[<raw>]]>y<!-- c -->z</string>\n"
+			    "<key>s</key><string>x &lt;&amp;&gt; &#65;&#x1F600; <![CDATA[<raw>]]>yz</string>\n"
 			    "<key>i</key><integer>\t-42</integer><key>big</key><integer>18446744073709551615</integer>\n"
 			    "<key>min</key><integer>-9223372036854775808</integer>\n"
 			    "<key>r</key><real>1.5</real><key>e</key><real>-2E3</real>\n"
@@ -318,13 +322,13 @@ TEST(PropertyListRead, HostileBinaryIsRefused)
 	EXPECT_EQ(show(plist.cf), "{i1=i1;}");
 	EXPECT_EQ(to_xml(plist.cf), "NULL");
 
-	// Cut anywhere after its signature, a valid file is refused rather
-	// than read past its end.  (Shorter, it is a word of the old-style
-	// form, as the platform reads it.)
+	// Cut anywhere, a valid file is refused rather than read past its
+	// end.  (Cut to its signature, it is a word of the old-style form, as
+	// the platform reads it.)
 	std::string good = bplist({b_refs(0xA0, {1, 2}), b_ascii("hello"), std::string("\x13") + be(5, 8)});
 	EXPECT_EQ(parse(good), "(\"hello\",i5)");
-	EXPECT_EQ(parse(good.substr(0, 7)), "\"bplist0\"");
-	for (size_t len = 8; len < good.size(); len++)
+	EXPECT_EQ(parse(good.substr(0, 8)), "\"bplist00\"");
+	for (size_t len = 9; len < good.size(); len++)
 		EXPECT_EQ(parse(good.substr(0, len)).substr(0, 5), "NULL:") << len;
 }
 
@@ -479,8 +483,8 @@ TEST(PlatformReading, LenientValues)
 {
 	EXPECT_EQ(parse(xml("<array><integer>007</integer><integer>0x1F</integer><integer>-0X1f</integer>"
 			    "<integer>+ 5</integer><integer>\xC2\xA0\xE3\x80\x80 9</integer><integer>000</integer>"
-			    "<integer>0xFFFFFFFFFFFFFFFF</integer></array>")),
-		  "(i7,i31,i-31,i5,i9,i0,u18446744073709551615)");
+			    "<integer>0xFFFFFFFFFFFFFFFF</integer><integer>\xC2\x85" "8</integer></array>")),
+		  "(i7,i31,i-31,i5,i9,i0,u18446744073709551615,i8)");
 	// Stray characters in base64 are skipped; groups may follow padding.
 	EXPECT_EQ(parse(xml("<array><data>AA-E*C!/w==</data><data>QQ==QQ==</data><data>!!!!</data>"
 			    "<data>QQ= =</data></array>")),
@@ -493,7 +497,6 @@ TEST(PlatformReading, LenientValues)
 	// what follows the first element is not read.
 	EXPECT_EQ(parse(xml("<array><key>k</key><string id=\"s\">v</string></array>")), "(\"k\",\"v\")");
 	EXPECT_EQ(parse(xml("<string>a</string>") + "<array>garbage"), "\"a\"");
-	EXPECT_EQ(parse(xml("<dict><key>a<!-- note --></key><string>b</string></dict>")), "{a=\"b\";}");
 }
 
 TEST(PlatformReading, KeyedArchiverReferences)
@@ -525,6 +528,93 @@ TEST(PlatformReading, KeyedArchiverReferences)
 	EXPECT_EQ(parse(cf_uid_dict(std::string("\x13") + be(uint64_t(-1), 8))), "{CF$UID=i-1;}");
 	EXPECT_EQ(rewrite(cf_uid_dict(std::string("\x13") + be(uint64_t(-1), 8))), "NULL");
 	EXPECT_EQ(rewrite(cf_uid_dict(std::string("\x23") + be(0x3FF0000000000000, 8))), "NULL");  // 1.0
+}
+
+TEST(PlatformReading, BinaryOnlyWithATrailerThePlatformTakes)
+{
+	// The platform takes bytes for the binary form only when the trailer
+	// holds together; other bytes go on to the text readers, and are
+	// refused only when those refuse them too, with the binary reason.
+	const std::string a_b = b_dict({1}, {2});
+	auto three_hundred = [](size_t ref_size) {
+		std::vector<std::string> objects = {b_refs(0xA0, {1}, ref_size)};
+		for (int k = 1; k < 300; k++)
+			objects.push_back(b_ascii("s"));
+		return bplist(objects, 0, ref_size);
+	};
+	// One-byte offsets, and the offset table at byte 315.
+	const std::string far = bplist({a_b, b_ascii("a"), b_ascii("b"), "\x5F\x11\x01\x28" + std::string(296, 'x')}, 0, 1, 1);
+	std::string unused = bplist({a_b, b_ascii("a"), b_ascii("b")});
+	unused[unused.size() - 32 + 5] = 1;
+	std::string v01 = bplist({a_b, b_ascii("a"), b_ascii("b")});
+	v01[7] = '1';
+	std::string early = bplist({b_refs(0xA0, {1}), b_ascii("x")});
+	early[early.size() - 32 - 1] = 3;  // the string's offset, into the signature
+	// Offsets and references of nine bytes, of which the platform reads
+	// the last eight.
+	auto nine = [](uint64_t v) { return std::string(1, '\0') + be(v, 8); };
+	std::string wide = "bplist00\xD1" + nine(1) + nine(2) + b_ascii("a") + b_ascii("b");
+	const uint64_t wide_table = wide.size();
+	wide += nine(8) + nine(8 + 19) + nine(8 + 21) + std::string(6, '\0') + "\x09\x09" + be(3, 8) + be(0, 8) +
+		be(wide_table, 8);
+	const std::string strings = "bplist00 = x;\n\"a\" = \"b\";";
+	const std::string long_strings = strings + "\n\"long enough\" = \"for a whole trailer and more\";";
+	const std::pair<std::string, std::string> cases[] = {
+		{bplist({a_b, b_ascii("a"), b_ascii("b")}), "{a=\"b\";}"},
+		{v01, "{a=\"b\";}"},
+		{wide, "{a=\"b\";}"},
+		{bplist({a_b, b_ascii("a"), b_ascii("b")}, 0, 1, 0, std::string(4, '\0')),
+		 "NULL: offset table that does not end at the trailer"},
+		{three_hundred(1), "NULL: object references too narrow for the number of objects"},
+		{three_hundred(2), "(\"s\")"},
+		{far, "NULL: offsets too narrow to reach the offset table"},
+		{unused, "NULL: malformed trailer"},
+		{strings, "{a=\"b\";bplist00=\"x\";}"},
+		{long_strings, "{a=\"b\";bplist00=\"x\";long enough=\"for a whole trailer and more\";}"},
+		// Taken for the binary form, a file is read as that or not at all.
+		{early, "NULL: object offset out of range"},
+	};
+	for (const auto &[bytes, expected] : cases)
+		EXPECT_EQ(parse(bytes), expected) << testing::PrintToString(bytes);
+}
+
+TEST(PlatformReading, MarkupWhereThePlatformLooksForIt)
+{
+	const std::pair<std::string, std::string> cases[] = {
+		// Every "<!" in text opens a CDATA section or is an error.
+		{xml("<string>x<!-- c -->y</string>"), "NULL: malformed CDATA section"},
+		{xml("<dict><key>a<!-- note --></key><string>b</string></dict>"), "NULL: malformed CDATA section"},
+		{xml("<string>x<![CDATA[<!-- c -->]]>y</string>"), "\"x<!-- c -->y\""},
+		// Between values, the end of a comment is looked for from its
+		// second '-', that of a processing instruction from its '?'.
+		{xml("<dict><key>a</key><!--><string>x</string><key>b</key><!-- --><string>y</string></dict>"),
+		 "{a=\"y\";}"},
+		{xml("<array><!---><true/><?><false/></array>"), "(T,F)"},
+		// Before the document's element, past "<!--" and "<?".
+		{"<!--><plist><string>a</string></plist><!-- --><plist><string>b</string></plist>", "\"b\""},
+		{"<?><plist><string>a</string></plist>?><plist><string>b</string></plist>", "\"b\""},
+		{"<!DOCTYPE plist [<!--> ] --> ]><plist><string>a</string></plist>", "\"a\""},
+	};
+	for (const auto &[doc, expected] : cases)
+		EXPECT_EQ(parse(doc), expected) << doc;
+}
+
+TEST(PlatformReading, DatesAHairBeforeAWholeMinute)
+{
+	// The platform works each field out in doubles: the second rounds up
+	// to 60, and reads back as the next minute.
+	const std::pair<double, std::string> cases[] = {
+		{-1e-20, "2000-12-31T23:59:60Z"},  {-3.5e-15, "2000-12-31T23:59:60Z"},
+		{-3.6e-15, "2000-12-31T23:59:59Z"}, {-5e-324, "2001-01-01T00:00:60Z"},
+		{-1e-321, "2001-01-01T00:59:60Z"},  {-1e-310, "2000-12-31T23:59:60Z"},
+	};
+	for (const auto &[t, date] : cases) {
+		Owned d(compat::make_date(t));
+		EXPECT_EQ(to_xml(d.cf), xml("<date>" + date + "</date>")) << t;
+	}
+	EXPECT_EQ(parse(xml("<date>2000-12-31T23:59:60Z</date>")), "d0.000000");
+	EXPECT_EQ(rewrite(xml("<date>2001-01-01T00:59:60Z</date>")), xml("<date>2001-01-01T01:00:00Z</date>"));
+	EXPECT_EQ(parse(xml("<date>2000-12-31T23:59:61Z</date>")), "NULL: date that is no real day and time");
 }
 
 // ===================== writing =====================

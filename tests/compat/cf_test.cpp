@@ -69,6 +69,27 @@ TEST(CFString, Utf8IsCheckedStrictly)
 	EXPECT_EQ(CFSTR("same"), CFSTR("same"));
 }
 
+TEST(CFString, LengthInUtf16UnitsAndBytesInAnEncoding)
+{
+	// "aé€𝄞": one, two, three and four bytes in UTF-8; the last is a
+	// surrogate pair in UTF-16.
+	Owned s(str("a\xC3\xA9\xE2\x82\xAC\xF0\x9D\x84\x9E")), ascii(str("plain <&>")), empty(str(""));
+	EXPECT_EQ(CFStringGetLength(s.as<CFStringRef>()), 5);
+	EXPECT_EQ(CFStringGetLength(ascii.as<CFStringRef>()), 9);
+	EXPECT_EQ(CFStringGetLength(empty.as<CFStringRef>()), 0);
+	auto bytes = [](CFTypeRef string, CFStringEncoding encoding, UInt8 loss) {
+		Owned d(CFStringCreateExternalRepresentation(nullptr, static_cast<CFStringRef>(string), encoding, loss));
+		return d.cf ? bytes_of(d.as<CFDataRef>()) : "<null>";
+	};
+	EXPECT_EQ(bytes(s.cf, kCFStringEncodingUTF8, 0), "a\xC3\xA9\xE2\x82\xAC\xF0\x9D\x84\x9E");
+	EXPECT_EQ(bytes(empty.cf, kCFStringEncodingUTF8, 0), "");
+	EXPECT_EQ(bytes(s.cf, kCFStringEncodingASCII, '?'), "a???");
+	EXPECT_EQ(bytes(s.cf, kCFStringEncodingASCII, 0), "<null>");
+	EXPECT_EQ(bytes(ascii.cf, kCFStringEncodingASCII, 0), "plain <&>");
+	EXPECT_EQ(bytes(ascii.cf, 0x0201, 0), "<null>");  // UTF-16: not offered
+	EXPECT_EQ(CFGetTypeID(s.cf), CFStringGetTypeID());
+}
+
 TEST(CFURL, PosixPathsAbsoluteOrFromTheWorkingDirectory)
 {
 	auto path = [](CFURLRef url) {
@@ -118,6 +139,43 @@ TEST(CFDictionary, KeysAreStringsByContent)
 		CFDictionarySetValue(d, again.cf, eight.cf);
 	}
 	EXPECT_EQ(CFDictionaryGetCount(d), 300);
+}
+
+TEST(CFContainers, WalkedThroughTheirAccessors)
+{
+	// Each type by its own identifier, and the containers' contents.
+	Owned n(compat::make_signed(5)), d(compat::make_date(0)), b(data("ab")), s(str("x"));
+	EXPECT_EQ(CFGetTypeID(n.cf), CFNumberGetTypeID());
+	EXPECT_EQ(CFGetTypeID(d.cf), CFDateGetTypeID());
+	EXPECT_EQ(CFGetTypeID(b.cf), CFDataGetTypeID());
+	EXPECT_EQ(CFGetTypeID(compat::boolean(false)), CFBooleanGetTypeID());
+
+	auto *array = compat::cf_create<__CFArray>();
+	for (CFTypeRef v : {n.cf, s.cf, n.cf})
+		array->values.push_back(CFRetain(v));
+	Owned a(array);
+	EXPECT_EQ(CFGetTypeID(a.cf), CFArrayGetTypeID());
+	EXPECT_EQ(CFArrayGetCount(a.as<CFArrayRef>()), 3);
+	EXPECT_EQ(CFArrayGetValueAtIndex(a.as<CFArrayRef>(), 1), s.cf);
+	EXPECT_EQ(CFArrayGetValueAtIndex(a.as<CFArrayRef>(), 2), n.cf);
+	EXPECT_DEATH(CFArrayGetValueAtIndex(a.as<CFArrayRef>(), 3), "CFArrayGetValueAtIndex");
+	EXPECT_DEATH(CFArrayGetValueAtIndex(a.as<CFArrayRef>(), -1), "CFArrayGetValueAtIndex");
+
+	const void *keys[] = {CFSTR("k1"), CFSTR("k2"), CFSTR("k3")};
+	const void *values[] = {n.cf, a.cf, s.cf};
+	Owned dict(CFDictionaryCreate(nullptr, keys, values, 3, &kCFTypeDictionaryKeyCallBacks,
+				      &kCFTypeDictionaryValueCallBacks));
+	const void *got_keys[3] = {}, *got_values[3] = {};
+	CFDictionaryGetKeysAndValues(dict.as<CFDictionaryRef>(), got_keys, got_values);
+	std::vector<std::string> pairs;
+	for (int i = 0; i < 3; i++)
+		pairs.push_back(show(got_keys[i]) + "=" + show(got_values[i]));
+	std::sort(pairs.begin(), pairs.end());
+	EXPECT_EQ(pairs, (std::vector<std::string>{"\"k1\"=i5", "\"k2\"=(i5,\"x\",i5)", "\"k3\"=\"x\""}));
+	const void *only_values[3] = {};
+	CFDictionaryGetKeysAndValues(dict.as<CFDictionaryRef>(), nullptr, only_values);
+	EXPECT_EQ(std::vector<const void *>(only_values, only_values + 3),
+		  std::vector<const void *>(got_values, got_values + 3));
 }
 
 TEST(CFDictionary, MutableCopyIsShallowAndLeavesTheOriginal)

@@ -158,7 +158,7 @@ TEST_F(PlistSetPlatform, EveryCorpusFileAsThePlatformReadsIt)
 			EXPECT_EQ(written, original);
 		}
 	}
-	EXPECT_EQ(dictionaries, 209u);
+	EXPECT_EQ(dictionaries, 208u);
 
 	// Independently, with plistlib, wherever it reads both files.
 	sandbox::write_file(dir / "pairs", pairs);
@@ -168,7 +168,7 @@ TEST_F(PlistSetPlatform, EveryCorpusFileAsThePlatformReadsIt)
 		EXPECT_TRUE(answer == "ok" || answer == "unreadable") << answer;
 		checked += answer == "ok";
 	}
-	EXPECT_GE(checked, 120u);
+	EXPECT_GE(checked, 119u);
 }
 
 // Item by item, what the platform reads and writes.  Each file is set one

@@ -349,6 +349,87 @@ TEST_F(PlistSet, HostileInputIsRefusedCleanly)
 	}
 }
 
+// A binary file in which a data object of leaf bytes is shared: levels
+// arrays deep, each array holding the next fan times, under the key "k".
+std::string shared_data_plist(int levels, int fan, size_t leaf)
+{
+	auto be = [](uint64_t v, size_t n) {
+		std::string b;
+		for (size_t k = n; k-- > 0;)
+			b += char(v >> (8 * k));
+		return b;
+	};
+	auto counted = [&](unsigned marker, uint64_t n) {
+		return n < 15 ? std::string(1, char(marker | n)) : std::string(1, char(marker | 0xF)) + "\x13" + be(n, 8);
+	};
+	// Objects: 0 the root, 1 its key, 2 .. levels+1 the arrays, then the data.
+	std::vector<std::string> objects = {"\xD1" + be(1, 2) + be(2, 2), "\x51k"};
+	for (int level = 0; level < levels; level++) {
+		std::string array = counted(0xA0, uint64_t(fan));
+		for (int i = 0; i < fan; i++)
+			array += be(uint64_t(level + 3), 2);
+		objects.push_back(array);
+	}
+	objects.push_back(counted(0x40, leaf) + std::string(leaf, '\x5A'));
+	std::string out = "bplist00";
+	std::vector<uint64_t> offsets;
+	for (const std::string &o : objects) {
+		offsets.push_back(out.size());
+		out += o;
+	}
+	const uint64_t table = out.size();
+	for (uint64_t off : offsets)
+		out += be(off, 4);
+	return out + std::string(6, '\0') + "\x04\x02" + be(objects.size(), 8) + be(0, 8) + be(table, 8);
+}
+
+// The XML form may take four times the file and 4 MiB more: what a binary
+// file's shared objects would make larger is refused, at once and in
+// little memory, and the file stays as it was.
+TEST_F(PlistSet, XmlFormLargerThanTheFileAllowsIsNotWritten)
+{
+	const struct {
+		const char *name;
+		std::string content;
+		bool written;
+	} cases[] = {
+		// 8 KiB and 4 KiB shared 64 * 64 * 64 times: 3.2 GB and 1.6 GB.
+		{"nested8k.plist", shared_data_plist(3, 64, 8192), false},
+		{"nested4k.plist", shared_data_plist(3, 64, 4096), false},
+		// 64 KiB shared 16384 times: 1.5 GB.
+		{"flat64k.plist", shared_data_plist(1, 16384, 65536), false},
+		// 4 KiB shared 1000 times (5.6 MB) and 500 times (2.8 MB).
+		{"over.plist", shared_data_plist(1, 1000, 4096), false},
+		{"under.plist", shared_data_plist(1, 500, 4096), true},
+	};
+	std::string script = "export QEMU_RESERVED_VA=256M\n";
+#ifndef __SANITIZE_ADDRESS__
+	const std::string limit = "prlimit --as=536870912 ";
+#else
+	const std::string limit = "";  // the sanitizer's shadow needs more room
+#endif
+	for (const auto &c : cases) {
+		put(c.name, c.content);
+		script += "timeout 5 " + limit + "plist_set /data/" + c.name + " set yes; echo \"" + c.name + " $?\"\n";
+	}
+	Result r = box.sh(script);
+	std::string statuses, errors;
+	for (const auto &c : cases) {
+		statuses += std::string(c.name) + (c.written ? " 0\n" : " 1\n");
+		if (!c.written)
+			errors += "Failed to write property list to file \"/data/" + std::string(c.name) + "\"\n";
+	}
+	EXPECT_EQ(r.out, statuses);
+	EXPECT_EQ(r.err, errors);
+	for (const auto &c : cases) {
+		if (c.written)
+			EXPECT_EQ(plistlib_check(original(c.name), dir / c.name, "set", "yes"), "ok\n");
+		else
+			EXPECT_TRUE(content(c.name) == c.content) << c.name << " changed";
+	}
+	EXPECT_EQ(names(dir.path()).size(), std::size(cases));  // no new file left behind
+}
+
 TEST_F(PlistSet, OnlyRegularFilesAreRead)
 {
 	Result r = box.sh("mkfifo /data/fifo; plist_set /data/fifo k v; echo \"fifo $?\"; "

@@ -22,6 +22,11 @@
  *  - in place: through the descriptor that was read, once the file-size
  *    limit and the space for the new length are known to suffice.
  *    Chosen otherwise, and where the folder takes no new file.
+ *
+ * A binary file shares its objects and the XML form cannot, so a few
+ * kilobytes can stand for gigabytes of XML: the XML form is counted before
+ * it is made, and one larger than four times the file and 4 MiB more is
+ * not written.
  */
 #include <CoreFoundation/CoreFoundation.h>
 
@@ -54,6 +59,12 @@ struct plist_file {
 static const off_t kLargestFile = 0x7fffffff;
 /* Each retry of the open means that the file was replaced meanwhile. */
 static const int kOpenAttempts = 1000;
+/* The XML form may take this many bytes for each byte of the file, and
+ * kXMLAllowance more, but never more than the platform reads back. */
+static const off_t kXMLBytesPerFileByte = 4;
+static const off_t kXMLAllowance = 4 * 1024 * 1024;
+/* The declaration, the document type and the plist element take fewer. */
+static const off_t kXMLFrame = 256;
 
 enum write_outcome { WRITTEN, FAILED, IN_PLACE_INSTEAD };
 
@@ -69,6 +80,11 @@ static bool open_and_lock(struct plist_file *file);
 static bool open_regular_file(struct plist_file *file);
 static bool same_file(const struct stat *a, const struct stat *b);
 static bool read_whole_file(const struct plist_file *file, UInt8 **bytes, CFIndex *length);
+static bool xml_form_fits(CFPropertyListRef propertyList, off_t file_size);
+static bool count_xml(CFTypeRef value, off_t depth, off_t *left);
+static bool count_xml_dictionary(CFDictionaryRef dictionary, off_t depth, off_t *left);
+static bool count_xml_text(CFStringRef string, off_t markup, off_t *left);
+static bool count_bytes(off_t bytes, off_t *left);
 static bool enter_folder(struct plist_file *file, struct stat *folder);
 static bool may_replace_by_rename(const struct plist_file *file, const struct stat *folder);
 static enum write_outcome replace_by_rename(const struct plist_file *file, const UInt8 *bytes, size_t length);
@@ -212,7 +228,7 @@ static CFPropertyListRef ReadPropertyListFromFile(CFURLRef fileURL, struct plist
  * file's content, by rename or in place. */
 static bool WritePropertyListToFile(CFPropertyListRef propertyList, struct plist_file *file)
 {
-	if (!file->writable)
+	if (!file->writable || !xml_form_fits(propertyList, file->st.st_size))
 		return false;
 	CFDataRef xmlData = CFPropertyListCreateXMLData(kCFAllocatorDefault, propertyList);
 	if (xmlData == NULL)
@@ -311,6 +327,118 @@ static bool read_whole_file(const struct plist_file *file, UInt8 **bytes, CFInde
 	}
 	*bytes = buffer;
 	*length = static_cast<CFIndex>(done);
+	return true;
+}
+
+/* Whether the XML form of the property list stays within what a file of
+ * this size may take.  Counted before any of it is made, and given up at
+ * the first value past the limit, so that counting takes no longer than
+ * writing what is allowed would. */
+static bool xml_form_fits(CFPropertyListRef propertyList, off_t file_size)
+{
+	off_t left = kLargestFile;
+	if (file_size < (kLargestFile - kXMLAllowance) / kXMLBytesPerFileByte)
+		left = file_size * kXMLBytesPerFileByte + kXMLAllowance;
+	return count_bytes(kXMLFrame, &left) && count_xml(propertyList, 0, &left);
+}
+
+/* Takes the bytes of one value as the XML form writes it, at most: a line
+ * indented by one tab for each level, or several lines for data and
+ * containers.  A shared value counts each time it is met. */
+static bool count_xml(CFTypeRef value, off_t depth, off_t *left)
+{
+	const CFTypeID type = CFGetTypeID(value);
+	if (type == CFStringGetTypeID())
+		return count_xml_text(static_cast<CFStringRef>(value), depth + sizeof "<string></string>\n" - 1, left);
+	if (type == CFDataGetTypeID()) {
+		/* Base64 in lines of 76 columns, a tab counting eight, indented
+		 * by eight tabs at most. */
+		const off_t tabs = depth < 8 ? depth : 8;
+		const off_t per_line = (76 - 8 * tabs) / 4 * 3;
+		const off_t length = CFDataGetLength(static_cast<CFDataRef>(value));
+		const off_t lines = (length + per_line - 1) / per_line;
+		return count_bytes(2 * depth + sizeof "<data>\n</data>\n" - 1 + (length + 2) / 3 * 4 +
+					   lines * (tabs + 1),
+				   left);
+	}
+	if (type == CFArrayGetTypeID()) {
+		CFArrayRef array = static_cast<CFArrayRef>(value);
+		const CFIndex count = CFArrayGetCount(array);
+		/* Each value takes eight bytes at least ("<true/>\n"). */
+		if (count > *left / 8 || !count_bytes(2 * depth + sizeof "<array>\n</array>\n" - 1, left))
+			return false;
+		for (CFIndex i = 0; i < count; i++) {
+			if (!count_xml(CFArrayGetValueAtIndex(array, i), depth + 1, left))
+				return false;
+		}
+		return true;
+	}
+	if (type == CFDictionaryGetTypeID())
+		return count_xml_dictionary(static_cast<CFDictionaryRef>(value), depth, left);
+	if (type == CFBooleanGetTypeID())
+		return count_bytes(depth + sizeof "<false/>\n" - 1, left);
+	if (type == CFNumberGetTypeID())
+		return count_bytes(depth + sizeof "<integer>-9223372036854775808</integer>\n" - 1, left);
+	if (type == CFDateGetTypeID())
+		return count_bytes(depth + sizeof "<date>-2147483648-12-31T23:59:60Z</date>\n" - 1, left);
+	/* A keyed archiver's reference is written as a dictionary. */
+	return count_bytes(4 * depth + 2 + sizeof "<dict>\n<key>CF$UID</key>\n<integer>4294967295</integer>\n</dict>\n" - 1,
+			   left);
+}
+
+static bool count_xml_dictionary(CFDictionaryRef dictionary, off_t depth, off_t *left)
+{
+	const CFIndex count = CFDictionaryGetCount(dictionary);
+	/* Each entry takes sixteen bytes at least ("<key></key>\n" and a
+	 * value), so the count also keeps the copy of the entries small. */
+	if (count > *left / 16 || !count_bytes(2 * depth + sizeof "<dict>\n</dict>\n" - 1, left))
+		return false;
+	if (count == 0)
+		return true;
+	const void **entries = static_cast<const void **>(malloc(2 * count * sizeof *entries));
+	if (entries == NULL)
+		return false;
+	CFDictionaryGetKeysAndValues(dictionary, entries, entries + count);
+	bool fits = true;
+	/* A key that is no string has no XML form at all. */
+	for (CFIndex i = 0; fits && i < count; i++)
+		fits = CFGetTypeID(entries[i]) == CFStringGetTypeID() &&
+		       count_xml_text(static_cast<CFStringRef>(entries[i]), depth + 1 + sizeof "<key></key>\n" - 1,
+				      left) &&
+		       count_xml(entries[count + i], depth + 1, left);
+	free(entries);
+	return fits;
+}
+
+/* Takes the markup and the text of a string as the XML form writes it: in
+ * UTF-8, with '<', '>' and '&' as entities and a carriage return perhaps
+ * as a character reference, five bytes each at most. */
+static bool count_xml_text(CFStringRef string, off_t markup, off_t *left)
+{
+	/* Never fewer bytes than UTF-16 units: too long text is not copied. */
+	const off_t units = CFStringGetLength(string);
+	if (markup + units > *left)
+		return false;
+	CFDataRef utf8 = CFStringCreateExternalRepresentation(kCFAllocatorDefault, string, kCFStringEncodingUTF8, 0);
+	if (utf8 == NULL)
+		return count_bytes(markup + 5 * units, left);
+	const UInt8 *bytes = CFDataGetBytePtr(utf8);
+	const CFIndex length = CFDataGetLength(utf8);
+	off_t written = length;
+	for (CFIndex i = 0; i < length; i++) {
+		if (bytes[i] == '<' || bytes[i] == '>' || bytes[i] == '&' || bytes[i] == '\r')
+			written += 4;
+	}
+	CFRelease(utf8);
+	return count_bytes(markup + written, left);
+}
+
+/* Takes bytes from what is left; false when fewer are left. */
+static bool count_bytes(off_t bytes, off_t *left)
+{
+	if (bytes > *left)
+		return false;
+	*left -= bytes;
 	return true;
 }
 

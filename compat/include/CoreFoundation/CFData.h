@@ -8,6 +8,8 @@ CF_EXTERN_C_BEGIN
 
 typedef const struct __CFData *CFDataRef;
 
+CFTypeID CFDataGetTypeID(void);
+
 /* A copy of length bytes; bytes may be NULL when length is 0.  NULL when
  * memory runs out. */
 CFDataRef CFDataCreate(CFAllocatorRef allocator, const UInt8 *bytes, CFIndex length);

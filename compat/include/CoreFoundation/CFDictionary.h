@@ -59,6 +59,11 @@ CFMutableDictionaryRef CFDictionaryCreateMutableCopy(CFAllocatorRef allocator, C
 
 CFIndex CFDictionaryGetCount(CFDictionaryRef theDict);
 
+/* The keys and the values, each array of CFDictionaryGetCount entries (or
+ * NULL, for none of that side), in one order for both: the nth value
+ * belongs to the nth key.  The caller owns none of them. */
+void CFDictionaryGetKeysAndValues(CFDictionaryRef theDict, const void **keys, const void **values);
+
 /* Adds the key or replaces its value.  Only on a mutable dictionary.  The
  * first key added to a copy made by CFDictionaryCreateMutableCopy never
  * needs memory; if memory runs out for a later one, the dictionary is left

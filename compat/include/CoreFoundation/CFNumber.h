@@ -1,5 +1,5 @@
 /* CFNumber and CFBoolean for Linux, as the property-list reader makes them.
- * The tools only pass them along. */
+ * The tools tell them by their type and only pass them along. */
 #ifndef ARDOVA_COMPAT_CFNUMBER_H
 #define ARDOVA_COMPAT_CFNUMBER_H
 
@@ -9,6 +9,9 @@ CF_EXTERN_C_BEGIN
 
 typedef const struct __CFBoolean *CFBooleanRef;
 typedef const struct __CFNumber *CFNumberRef;
+
+CFTypeID CFBooleanGetTypeID(void);
+CFTypeID CFNumberGetTypeID(void);
 
 CF_EXTERN_C_END
 

@@ -7,6 +7,7 @@
 #define ARDOVA_COMPAT_CFSTRING_H
 
 #include <CoreFoundation/CFBase.h>
+#include <CoreFoundation/CFData.h>
 
 CF_EXTERN_C_BEGIN
 
@@ -20,6 +21,19 @@ enum {
 /* A new string, or NULL when cStr is not valid in the encoding or memory
  * runs out. */
 CFStringRef CFStringCreateWithCString(CFAllocatorRef alloc, const char *cStr, CFStringEncoding encoding);
+
+CFTypeID CFStringGetTypeID(void);
+
+/* The length in UTF-16 code units, as the target counts it. */
+CFIndex CFStringGetLength(CFStringRef theString);
+
+/* The string's characters as bytes in the encoding, without a NUL: UTF-8,
+ * or ASCII, where each character outside ASCII becomes lossByte (and makes
+ * no data when lossByte is 0).  NULL for another encoding or when memory
+ * runs out.  The target may put a byte-order mark before UTF-8; this layer
+ * never does. */
+CFDataRef CFStringCreateExternalRepresentation(CFAllocatorRef alloc, CFStringRef theString,
+					       CFStringEncoding encoding, UInt8 lossByte);
 
 /* Constant strings: CFSTR("text") is never freed; releasing it does nothing. */
 CFStringRef __CFStringMakeConstantString(const char *cStr);
