@@ -18,7 +18,7 @@ TEST_BUILD_PACKAGES=(
 TEST_PACKAGES=(
 	bubblewrap fuse3 util-linux
 	clang libclang-rt-14-dev
-	python3 openssl
+	python3 openssl man-db
 	strace
 )
 # The playground of scripts/try: the tests' sandbox and test volumes.
