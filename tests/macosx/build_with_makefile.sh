@@ -31,7 +31,7 @@ fail() {
 rm -rf "$work"
 mkdir -p "$work"
 make_args=(-f "$src/Makefile.macosx" BUILDDIR="$work/build" CC="$cc" CXX="$cxx"
-	PLATFORM_CFLAGS="$flags -I$src/compat/include -pedantic-errors -fPIC"
+	PLATFORM_CFLAGS="$flags -I$src/compat/include -pedantic-errors -U_GNU_SOURCE -D_DEFAULT_SOURCE -fPIC"
 	LDFLAGS="$linker_flags -L$build/lib"
 	PLATFORM_LIBS=-lcompat_libc CF_LIBS=-lcompat_cf DA_LIBS=-lcompat_da
 	LOCKED_OPEN_LIBS="$locked_open -lcompat_locked_open"

@@ -30,9 +30,10 @@ def differ(what, cmake_side, make_side):
         differences.append(f"{what}:\n  CMake:    {cmake_side}\n  makefile: {make_side}")
 
 
-# Flags that say how the build is made for Linux only, or that only the
-# target's position-independent default makes unnecessary there.
-LINUX_ONLY = {"-fPIC", "-fPIE", "-pedantic-errors"}
+# Flags of the build for Linux only: position-independent code, which is
+# the target's default, and the strictness that makes glibc's headers as
+# the target's are.
+LINUX_ONLY = {"-fPIC", "-fPIE", "-pedantic-errors", "-U_GNU_SOURCE", "-D_DEFAULT_SOURCE"}
 
 
 def kept_flags(words):

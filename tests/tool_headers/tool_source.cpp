@@ -28,6 +28,28 @@ unsigned long largest() { return UINT32_C(1); }
 #include <stdint.h>
 #include <wchar.h>
 long largest() { return WCHAR_MAX; }
+#elif CASE == 8  // close-on-exec at open(), which came with 10.7
+#include <fcntl.h>
+int flags() { return O_CLOEXEC; }
+#elif CASE == 9  // glibc's own extensions
+#include <unistd.h>
+int make_pipe(int fds[2]) { return pipe2(fds, 0); }
+#elif CASE == 10  // declared by no header of the target
+#include <unistd.h>
+char **environment() { return environ; }
+#elif CASE == 11  // the BSD extras the target has
+#include <sys/file.h>
+#include <sys/types.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+int extras(char *name)
+{
+	return flock(0, LOCK_EX) + mkstemps(name, 6) + (mkdtemp(name) != NULL) + O_NOFOLLOW + O_DIRECTORY +
+	       (strsignal(SIGTERM) != NULL);
+}
 #else
 #error "CASE names no case"
 #endif
