@@ -68,7 +68,7 @@ def cmake_model():
     build = os.path.realpath(build)
 
     def compiled(target):
-        """{source: flags} for each source the target compiles."""
+        """{source: (language, flags, include folders)} for each source the target compiles."""
         result = {}
         for source in target.get("sources", []):
             if "compileGroupIndex" not in source:
@@ -83,7 +83,7 @@ def cmake_model():
                       if d["define"] != target["name"] + "_EXPORTS"]
             includes = sorted(include_folder(i["path"], build) for i in group.get("includes", []))
             includes = [i for i in includes if i != "compat/include"]  # the platform layer
-            result[source["path"]] = (kept_flags(words), includes)
+            result[source["path"]] = (group["language"], kept_flags(words), includes)
         return result
 
     pieces_of = {"compat_libc": "libc", "compat_locked_open": "locked_open",
@@ -155,7 +155,7 @@ def make_model():
             source, language, flags, includes, platform = compiles[obj]
             if not platform:
                 differences.append(f"{source}: compiled without PLATFORM_CFLAGS")
-            result[source] = (flags, includes)
+            result[source] = (language, flags, includes)
         return result
 
     programs, library = {}, {}
@@ -193,8 +193,8 @@ def main():
         differ(f"{name}: sources", sorted(cmake_sources), sorted(make_sources))
         differ(f"{name}: platform pieces linked", cmake_pieces, make_pieces)
         for source in sorted(set(cmake_sources) & set(make_sources)):
-            differ(f"{name}: {source}: flags and definitions", cmake_sources[source][0], make_sources[source][0])
-            differ(f"{name}: {source}: include folders", cmake_sources[source][1], make_sources[source][1])
+            differ(f"{name}: {source}: language, flags and definitions, include folders",
+                   cmake_sources[source], make_sources[source])
     differ("reader library: kinds", sorted(cmake_library), sorted(make_library))
     for kind in sorted(set(cmake_library) & set(make_library)):
         differ(f"reader library ({kind})", cmake_library[kind], make_library[kind])
