@@ -76,7 +76,9 @@ main(int argc, char *argv[])
  * Starts PrivRunner with the utility and its arguments (argv from 1 on),
  * its standard output on a pipe, and returns the reading end as a stream.
  * Standard input and standard error are ours: the utility may read from the
- * user, and PrivRunner writes nothing on standard error.
+ * user, and PrivRunner writes on standard error only when it cannot write
+ * its stream ("ERROR: 12 Failed to write to stdout: ..."), which then ends
+ * without the utility's exit value.
  */
 static FILE *
 start_runner(char *argv[], pid_t *runner)

@@ -1,16 +1,33 @@
 # Debian packages the project needs, installed when missing.
 # shellcheck shell=bash
 
+# scripts/build: the programs, the reader library, the example client and
+# the manual pages.  libcrypto serves ArdovaUpdater, and the openssl
+# command checks the key built into it.
 BUILD_PACKAGES=(
-	cmake make g++ pkg-config
-	libgtest-dev libfuse3-dev libplist-dev libssl-dev
-	openssl
+	cmake make g++
+	libssl-dev openssl
 )
+# The test suite's build besides (scripts/test, scripts/try): GoogleTest,
+# and libfuse3 for the test volumes.
+TEST_BUILD_PACKAGES=(
+	libgtest-dev libfuse3-dev pkg-config
+)
+# Running the suite (scripts/test): the sandbox and FUSE, clang for the
+# fuzz targets, and what some tests run besides the programs.
 TEST_PACKAGES=(
 	bubblewrap fuse3 util-linux
 	clang libclang-rt-14-dev
-	python3 openssl
+	python3 openssl man-db
 	strace
+)
+# The playground of scripts/try: the tests' sandbox and test volumes.
+TRY_PACKAGES=(
+	bubblewrap fuse3 openssl
+)
+# scripts/bench: its baselines are a libplist program and Python's plistlib.
+BENCH_PACKAGES=(
+	libplist-dev pkg-config python3 bubblewrap fuse3
 )
 # The big-endian stage (scripts/test-ppc): a PowerPC cross compiler,
 # qemu-user and GoogleTest's sources.
@@ -25,7 +42,7 @@ PPC_PACKAGES=(
 # i386, and qemu-user for kernels that do not run 32-bit programs.
 I386_PACKAGES=(
 	g++-12-multilib googletest
-	libssl-dev:i386 libplist-dev:i386 libfuse3-dev:i386 libstdc++6:i386
+	libssl-dev:i386 libfuse3-dev:i386 libstdc++6:i386
 	qemu-user
 )
 

@@ -30,7 +30,7 @@ int main(int argc, char *argv[])
 	}
 	const std::string stage = argv[1];
 	if (access((stage + "/usr/local/sbin").c_str(), F_OK) != 0) {
-		fprintf(stderr, "scripts/try: no staged install in %s (scripts/build makes one)\n", stage.c_str());
+		fprintf(stderr, "scripts/try: no staged install in %s (scripts/try makes one)\n", stage.c_str());
 		return 1;
 	}
 

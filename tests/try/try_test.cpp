@@ -125,6 +125,38 @@ TEST_F(Try, ShellWelcomesThenRunsWhatIsTyped)
 	EXPECT_EQ(r.status, 4) << r;
 }
 
+// /samples holds a property list in each form that plist_set reads; the
+// two forms without types come back in XML with every value a string.
+TEST_F(Try, SamplesHoldEveryFormPlistSetReads)
+{
+	Result r = run({"sh", "-c", R"(
+		cd /samples && ls
+		head -c 8 binary.plist; echo
+		plist_set old-style.plist Language de && cat old-style.plist
+		plist_set Localizable.strings RepairDone Repaired. && cat Localizable.strings
+	)"});
+	const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+				 "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+				 "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+				 "<plist version=\"1.0\">\n<dict>\n";
+	const std::string tail = "</dict>\n</plist>\n";
+	EXPECT_EQ(r.out, "Localizable.strings\nUpdate.dmg\nUpdate.dmg.sig\nbinary.plist\nold-style.plist\nxml.plist\n"
+			 "bplist00\n" +
+				 head +
+				 "\t<key>AutoMount</key>\n\t<string>YES</string>\n"
+				 "\t<key>Language</key>\n\t<string>de</string>\n"
+				 "\t<key>MountOptions</key>\n\t<array>\n\t\t<string>noatime</string>\n"
+				 "\t\t<string>nobrowse</string>\n\t</array>\n"
+				 "\t<key>Version</key>\n\t<string>3</string>\n" +
+				 tail + head +
+				 "\t<key>MountFailed</key>\n\t<string>The volume could not be mounted.</string>\n"
+				 "\t<key>RepairDone</key>\n\t<string>Repaired.</string>\n" +
+				 tail)
+		<< r;
+	EXPECT_EQ(r.err, "");
+	EXPECT_EQ(r.status, 0);
+}
+
 TEST_F(Try, SaysWhatIsMissing)
 {
 	Result r = run({"true"}, sandbox::as_user(65534, 65534, {}));

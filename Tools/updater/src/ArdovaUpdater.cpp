@@ -248,7 +248,7 @@ bool read_signature_file(const char *path, unsigned char **signature, int32_t *l
 	end = ftell(file);
 	// The length is a signed 32-bit count: a longer file is refused, as a
 	// system with a 32-bit file position refuses it, never read in part.
-	if (end == -1 || end > INT32_MAX) {
+	if (end == -1 || end > INT_MAX) {
 		report_error(end == -1 ? errno : EOVERFLOW,
 			     "Error while getting end position of signature file '%s'", path);
 		goto fail;
