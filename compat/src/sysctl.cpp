@@ -17,6 +17,32 @@ namespace {
 
 enum class Found { process, none, error };
 
+// The target names a process after the last component of the path it was
+// started by, as the system resolved it: symbolic links followed, so that
+// a program started through a link under another name goes by its file's
+// name.  Linux keeps that file as /proc/PID/exe (which follows a rename
+// made since, and marks a file deleted since).  False with errno set when
+// it cannot be read.
+bool command_name(pid_t pid, std::string &name)
+{
+	const std::string link = "/proc/" + std::to_string(pid) + "/exe";
+	char target[4096];
+	const ssize_t n = readlink(link.c_str(), target, sizeof target);
+	if (n < 0)
+		return false;
+	if (size_t(n) == sizeof target) {
+		errno = ENAMETOOLONG;
+		return false;
+	}
+	std::string_view path(target, size_t(n));
+	constexpr std::string_view deleted = " (deleted)";
+	if (path.ends_with(deleted))
+		path.remove_suffix(deleted.size());
+	const size_t slash = path.rfind('/');
+	name = std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+	return true;
+}
+
 // "pid (comm) state ppid ...": the name may hold blanks and parentheses,
 // so it ends at the last ')'.  Fields after it are counted from 3.
 Found read_stat(pid_t pid, struct kinfo_proc &out)
@@ -78,9 +104,16 @@ Found read_stat(pid_t pid, struct kinfo_proc &out)
 	out.kp_proc.p_starttime.tv_usec = suseconds_t(start_ns % 1000000000 / 1000);
 	out.kp_proc.p_pid = pid;
 	out.kp_proc.p_stat = fields[0] == "Z" ? SZOMB : SRUN;
-	std::string_view comm = text.substr(open_paren + 1, close_paren - open_paren - 1);
+	std::string comm;
+	if (!command_name(pid, comm)) {
+		if (errno != ENOENT)
+			return errno == ESRCH ? Found::none : Found::error;
+		// No program file to name (a zombie, a kernel thread): Linux's own
+		// name for it.
+		comm = std::string(text.substr(open_paren + 1, close_paren - open_paren - 1));
+	}
 	if (comm.size() > MAXCOMLEN)
-		comm = comm.substr(0, MAXCOMLEN);
+		comm.resize(MAXCOMLEN);
 	memcpy(out.kp_proc.p_comm, comm.data(), comm.size());
 	out.kp_eproc.e_ppid = pid_t(strtol(std::string(fields[1]).c_str(), nullptr, 10));
 	return Found::process;

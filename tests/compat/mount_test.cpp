@@ -232,4 +232,39 @@ TEST(Sysctl, ProcessStartAndCommandName)
 	EXPECT_EQ(length, sizeof info);
 }
 
+// The name the target keeps: the program file's own, reached through
+// links, cut at MAXCOMLEN characters.
+TEST(Sysctl, CommandNameIsTheFilesAfterLinksCutAtSixteen)
+{
+	char dir[] = "/tmp/sysctl-names.XXXXXX";
+	ASSERT_NE(mkdtemp(dir), nullptr);
+	const std::string base = dir;
+	const std::string copy = base + "/a-program-file-named-at-length";
+	ASSERT_EQ(system(("cp /bin/sleep " + copy + " && ln -s " + copy + " " + base + "/ntfsd && ln -s /bin/sleep " +
+			  base + "/other").c_str()),
+		  0);
+	const struct {
+		std::string started_as, expected;
+	} cases[] = {
+		{base + "/ntfsd", "a-program-file-n"},
+		{base + "/other", "sleep"},
+		{copy, "a-program-file-n"},
+	};
+	for (const auto &c : cases) {
+		pid_t child = fork();
+		if (child == 0) {
+			execl(c.started_as.c_str(), "x", "100", (char *)nullptr);
+			_exit(127);
+		}
+		struct kinfo_proc info;
+		size_t length = 0;
+		for (int i = 0; i < 5000 && process(child, info, length) && strcmp(info.kp_proc.p_comm, c.expected.c_str()) != 0; i++)
+			usleep(1000);
+		EXPECT_STREQ(info.kp_proc.p_comm, c.expected.c_str()) << c.started_as;
+		kill(child, SIGKILL);
+		waitpid(child, nullptr, 0);
+	}
+	system(("rm -rf " + base).c_str());
+}
+
 }  // namespace

@@ -5,9 +5,12 @@
  *
  * p_starttime is the moment the process was made by fork, on the realtime
  * clock, to the kernel's clock tick (1/100 s); it stays the same through
- * exec.  p_comm is the name the process was started by, as Linux keeps it:
- * at most 15 characters, one fewer than the target.  A process that does not
- * exist gives success with a length of 0, as on the target.
+ * exec.  p_comm is, as on the target, the last component of the path the
+ * program file was started by, symbolic links followed, cut at MAXCOMLEN
+ * characters; Linux shows a file renamed since under its new name, and for
+ * a process with no program file to name (a zombie) its own command name,
+ * of at most 15 characters.  A process that does not exist gives success
+ * with a length of 0, as on the target.
  */
 #ifndef ARDOVA_COMPAT_SYS_SYSCTL_H
 #define ARDOVA_COMPAT_SYS_SYSCTL_H
