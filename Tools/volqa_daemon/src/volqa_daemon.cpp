@@ -40,6 +40,8 @@ static const char pid_file_path[] = "/var/run/ardova_ntfs_daemon.pid";
 static const char error_prefix[] = "[ardova_ntfs_daemon] ERROR: ";
 static const char volqa_type_name[] = "fusefs_ardntfs";
 static const mode_t pid_file_mode = 0644;
+// What read_record answers for a record it could not read.
+static const int record_unreadable = -2;
 
 static volatile sig_atomic_t sigterm_received = 0;
 static volatile sig_atomic_t sigint_received = 0;
@@ -74,10 +76,15 @@ enum VolumeState {
 static bool open_standard_descriptors();
 static int open_pid_file(int flags);
 static int holds_pid_file(int fd);
-static void request_signals(sigset_t *set);
+static void add_request_signals(sigset_t *set);
+static void termination_signal_set(sigset_t *set);
+static int create_record_and_fork(char *program, const sigset_t *saved_mask);
+static bool tell_to_go_on(int fd);
 static int read_record(FILE *stream, unsigned *pid);
+static int scan_record(FILE *stream, unsigned *pid);
 static int remove_pid_file(FILE *pid_stream);
 static bool is_recorded_instance(unsigned pid, FILE *record);
+static bool exists(pid_t pid);
 static bool is_program_name(const char *command, size_t size);
 static bool delete_own_pid_file();
 static void discard_new_pid_file(FILE *pid_stream);
@@ -140,8 +147,26 @@ int start_instance(char *program)
 		return 3;
 	}
 
+	// From here until the record is whole and the child told to go on, a
+	// signal that would end the launcher waits: the record never stays
+	// empty, and never names a child that was not told.
+	sigset_t held, saved_mask;
+	termination_signal_set(&held);
+	sigprocmask(SIG_BLOCK, &held, &saved_mask);
+	const int status = create_record_and_fork(program, &saved_mask);
+	sigprocmask(SIG_SETMASK, &saved_mask, NULL);
+	return status;
+}
+
+/*
+ * Creates the pid file locked, forks the child that becomes the instance,
+ * records it and tells it to go on.  saved_mask is the signal mask to hand
+ * the instance.  Returns the launcher's exit status.
+ */
+static int create_record_and_fork(char *program, const sigset_t *saved_mask)
+{
 	// Locked from the moment it exists; fails when the old file stayed.
-	fd = open_pid_file(O_RDWR | O_EXLOCK | O_CREAT | O_EXCL);
+	int fd = open_pid_file(O_RDWR | O_EXLOCK | O_CREAT | O_EXCL);
 	FILE *pid_stream = fd >= 0 ? fdopen(fd, "w") : NULL;
 	if (pid_stream == NULL) {
 		if (fd >= 0) {
@@ -165,14 +190,15 @@ int start_instance(char *program)
 
 	// The child keeps the requests blocked through the re-execution, so
 	// that one sent as soon as its id is recorded waits for the handlers
-	// instead of killing it.
-	sigset_t requests, saved_mask;
-	request_signals(&requests);
-	sigprocmask(SIG_BLOCK, &requests, &saved_mask);
+	// instead of killing it; every other signal it takes as the caller
+	// left it.
+	sigset_t child_mask = *saved_mask;
+	add_request_signals(&child_mask);
 	pid_t pid = fork();
 	if (pid == 0) {
 		fclose(pid_stream);
 		close(recorded[1]);
+		sigprocmask(SIG_SETMASK, &child_mask, NULL);
 		char byte;
 		ssize_t got;
 		while ((got = read(recorded[0], &byte, 1)) < 0 && errno == EINTR) {
@@ -186,7 +212,6 @@ int start_instance(char *program)
 		return 0;
 	}
 	int fork_error = errno;
-	sigprocmask(SIG_SETMASK, &saved_mask, NULL);
 	close(recorded[0]);
 	if (pid < 0) {
 		error("Could not start the background instance: %d (%s)", fork_error, strerror(fork_error));
@@ -195,20 +220,37 @@ int start_instance(char *program)
 		return 2;
 	}
 
+	// The record is whole and the child told to go on before the lock is
+	// released: a stopper never finds a record of a child that may still
+	// give up.
+	int err = 0;
 	if (fprintf(pid_stream, "%u\n", unsigned(pid)) < 0 || fflush(pid_stream) != 0) {
-		int err = errno;
+		err = errno;
 		error("Could not write %s: %d (%s)", pid_file_path, err, strerror(err));
-		close(recorded[1]);  // the child ends without becoming the instance
+	} else if (!tell_to_go_on(recorded[1])) {
+		err = errno;
+		error("Could not start the background instance: %d (%s)", err, strerror(err));
+	}
+	close(recorded[1]);  // a child not told ends without becoming the instance
+	if (err != 0) {
 		waitpid(pid, NULL, 0);
 		discard_new_pid_file(pid_stream);
 		return 2;
 	}
 	fclose(pid_stream);
-	while (write(recorded[1], "", 1) < 0 && errno == EINTR) {
-	}
-	close(recorded[1]);
 	info("ardova_ntfs_daemon started with process id %d.", int(pid));
 	return 0;
+}
+
+// One byte down the pipe tells the child to become the instance.
+static bool tell_to_go_on(int fd)
+{
+	ssize_t n;
+	while ((n = write(fd, "", 1)) < 0 && errno == EINTR) {
+	}
+	if (n == 0)
+		errno = EIO;
+	return n == 1;
 }
 
 /*
@@ -240,14 +282,19 @@ int unload(FILE *pid_stream)
 	unsigned pid = 0;
 	int scanres = read_record(stream, &pid);
 	int result;
-	if (scanres != 1) {
+	if (scanres == record_unreadable) {
+		// Not knowing what it says is no reason to remove it.
+		int err = errno;
+		error("Could not read %s: %d (%s)", pid_file_path, err, strerror(err));
+		result = 4;
+	} else if (scanres != 1) {
 		info("Could not read PID from \"%s\" (scanres=%d). Removing possibly damaged .pid-file.",
 		     pid_file_path, scanres);
 		result = remove_pid_file(stream);
 	} else if (!is_recorded_instance(pid, stream)) {
 		info("Orphaned .pid file found. Removing it.");
 		result = remove_pid_file(stream);
-	} else if (kill(pid_t(pid), SIGKILL) != 0) {
+	} else if (kill(pid_t(pid), SIGKILL) != 0 && errno != ESRCH) {
 		error("Could not kill process %u!", pid);
 		result = 1;
 	} else {
@@ -271,7 +318,8 @@ void run_instance()
 	signal(SIGUSR1, catch_sigusr1);
 
 	sigset_t requests, waiting_mask;
-	request_signals(&requests);
+	sigemptyset(&requests);
+	add_request_signals(&requests);
 	sigprocmask(SIG_BLOCK, &requests, &waiting_mask);
 	sigdelset(&waiting_mask, SIGTERM);
 	sigdelset(&waiting_mask, SIGINT);
@@ -509,37 +557,66 @@ static bool open_standard_descriptors()
 	return true;
 }
 
-// The signals that ask the instance to do something.
-static void request_signals(sigset_t *set)
+// Adds the signals that ask the instance to do something.
+static void add_request_signals(sigset_t *set)
 {
-	sigemptyset(set);
 	sigaddset(set, SIGTERM);
 	sigaddset(set, SIGINT);
 	sigaddset(set, SIGUSR1);
 }
 
-// Empties and deletes the locked pid file of the stream.
+// Every signal that ends a run by default and that a caller, a terminal or
+// a limit may send; the faults are left alone, they mean a defect.
+static const int termination_signals[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGTERM,   SIGALRM,
+					  SIGUSR1, SIGUSR2, SIGXCPU, SIGVTALRM, SIGPROF};
+
+static void termination_signal_set(sigset_t *set)
+{
+	sigemptyset(set);
+	for (size_t i = 0; i < sizeof termination_signals / sizeof termination_signals[0]; i++)
+		sigaddset(set, termination_signals[i]);
+}
+
+// Empties and deletes the locked pid file of the stream; a signal that
+// would end the run meanwhile waits, so that the record is never left
+// emptied but not deleted by one.
 static int remove_pid_file(FILE *pid_stream)
 {
+	sigset_t held, saved_mask;
+	termination_signal_set(&held);
+	sigprocmask(SIG_BLOCK, &held, &saved_mask);
+	int result = 0;
 	if (ftruncate(fileno(pid_stream), 0) != 0) {
 		int err = errno;
 		error("Failed to truncate file: %d (%s)", err, strerror(err));
-		return 2;
-	}
-	if (unlink(pid_file_path) != 0) {
+		result = 2;
+	} else if (unlink(pid_file_path) != 0) {
 		error("Could not delete pid file!");
-		return 2;
+		result = 2;
 	}
-	return 0;
+	sigprocmask(SIG_SETMASK, &saved_mask, NULL);
+	return result;
 }
 
 /*
  * Reads the record as "%u" does, yet the same on every ABI: a number that
  * does not fit in 32 bits, or has a minus sign, reads as UINT_MAX, which is
  * no process id.  Returns the count "%u" would: 1 for a number, 0 when
- * something else stands there, -1 at the end of the file.
+ * something else stands there, -1 at the end of the file; or
+ * record_unreadable, errno set, when the file could not be read, which
+ * says nothing of what it holds.
  */
 static int read_record(FILE *stream, unsigned *pid)
+{
+	unsigned value = 0;
+	const int count = scan_record(stream, &value);
+	if (ferror(stream))
+		return record_unreadable;
+	*pid = value;
+	return count;
+}
+
+static int scan_record(FILE *stream, unsigned *pid)
 {
 	int c;
 	do
@@ -566,29 +643,40 @@ static int read_record(FILE *stream, unsigned *pid)
 }
 
 /*
- * Whether the record names the instance it was written for.  The launcher
- * records its child once the child has started, so that process started
- * no later than the record was written (a second's grace, as file times
- * may be whole seconds); a process that got the id afterwards is another.
- * It also runs this program, by the name it was started as, which links,
- * renames and replaced program files leave as it was.  0 and ids of 2^31
- * and above would address a process group or every process, and the
- * caller never takes itself for the instance.
+ * Whether the record's process is to be taken for the instance it was
+ * written for.  Only a process shown not to be is a stranger: one gone, or
+ * one whose identity could be read and is another's.  The launcher records
+ * its child once the child has started, so the instance started no later
+ * than the record was written (a second's grace, as file times may be
+ * whole seconds); a process that got the id afterwards is another.  The
+ * instance also runs this program, by the name the system keeps for it
+ * (links followed).  A process whose identity cannot be read is taken for
+ * the instance: not being able to tell is no proof that it is gone.  0 and
+ * ids of 2^31 and above would address a process group or every process,
+ * and the caller never takes itself for the instance.
  */
 static bool is_recorded_instance(unsigned pid, FILE *record)
 {
 	if (pid == 0 || pid > unsigned(INT_MAX) || pid_t(pid) == getpid())
 		return false;
-	struct stat written;
-	if (fstat(fileno(record), &written) != 0)
-		return false;
 	int name[4] = {CTL_KERN, KERN_PROC, KERN_PROC_PID, int(pid)};
 	struct kinfo_proc process;
 	size_t length = sizeof process;
-	if (sysctl(name, 4, &process, &length, NULL, 0) != 0 || length != sizeof process)
-		return false;
+	if (sysctl(name, 4, &process, &length, NULL, 0) != 0 || (length != 0 && length != sizeof process))
+		return exists(pid_t(pid));
+	if (length == 0)
+		return false;  // no such process
+	struct stat written;
+	if (fstat(fileno(record), &written) != 0)
+		return true;
 	return is_program_name(process.kp_proc.p_comm, sizeof process.kp_proc.p_comm) &&
 	       process.kp_proc.p_starttime.tv_sec <= written.st_mtime + 1;
+}
+
+// Whether a process has the id; only "no such process" says it has not.
+static bool exists(pid_t pid)
+{
+	return kill(pid, 0) == 0 || errno != ESRCH;
 }
 
 // The command name is this program's name, or the longest beginning of it
