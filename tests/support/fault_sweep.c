@@ -23,10 +23,11 @@
  * With neither option nothing is changed: a clean run counts the calls.
  * -v writes every call counted to REPORT as "call K CALL".
  *
- * REPORT gets a line "point K CALL ERRNO-NAME ON" or "point K CALL SIGNAL ON"
- * as the point is reached, ON being what the call works on: "path", or for
- * a descriptor "file", "pipe" (sockets too) or "device" (ERRNO-NAME is
- * "none" where such a call cannot fail), and "calls N" once no process of the program is
+ * REPORT gets a line "point K CALL ERRNO-NAME ON BY" or "point K CALL SIGNAL
+ * ON BY" as the point is reached, ON being what the call works on: "path",
+ * or for a descriptor "file", "pipe" (sockets too) or "device" (ERRNO-NAME
+ * is "none" where such a call cannot fail); BY is "main" for the process
+ * started as PROGRAM, its threads included, and "child" for the others, and "calls N" once no process of the program is
  * left.  fault_sweep returns as soon as PROGRAM itself ends, with its exit
  * status (128 + the signal that ended it); processes it left behind go on
  * being served in the background until they end.
@@ -73,11 +74,10 @@ struct watched_call {
 };
 
 #define ANY(...) {{__VA_ARGS__}, {__VA_ARGS__}, {__VA_ARGS__}}
-/* What each call may really answer, among what the programs meet.  Linux
- * releases a descriptor even when close reports an error, and no seccomp
- * answer can: so close fails only where it really reports one, on files
- * (the last write-back failing), and dup2 never fails on the descriptors
- * these programs give it. */
+/* What each call may really answer, among what the programs meet.  close
+ * fails only where it really reports an error, on files (the last
+ * write-back failing), and then releases the file as Linux does; dup2
+ * never fails on the descriptors these programs give it. */
 static const struct watched_call calls[] = {
 	{"open", SYS_open, 0, ANY(EACCES, EMFILE, EIO, ENOMEM, EINTR)},
 	{"openat", SYS_openat, 0, ANY(EACCES, EMFILE, EIO, ENOMEM, EINTR)},
@@ -169,6 +169,7 @@ static const char *report_path;
 static long point;       /* the call acted on, 0 for none */
 static int point_signal; /* 0: fail the call */
 static long counted;
+static pid_t program_pid; /* the process started as PROGRAM */
 static int tracing; /* -v: every counted call goes to the report */
 static long occurrences[CALL_COUNT];
 
@@ -401,6 +402,27 @@ static pid_t process_of(pid_t tid)
 	return tgid;
 }
 
+/*
+ * A close that reports an error has still released the descriptor's file
+ * on Linux; no answer can make the call do that, so the file is released
+ * here, by putting /dev/null in its place.  The number stays taken, which
+ * no program here looks at.
+ */
+static void release_descriptor(int listener, const struct seccomp_notif *request)
+{
+	int null_fd = open("/dev/null", O_RDWR | O_CLOEXEC);
+	if (null_fd < 0)
+		die("/dev/null");
+	struct seccomp_notif_addfd addfd;
+	memset(&addfd, 0, sizeof addfd);
+	addfd.id = request->id;
+	addfd.flags = SECCOMP_ADDFD_FLAG_SETFD;
+	addfd.srcfd = (unsigned)null_fd;
+	addfd.newfd = (unsigned)request->data.args[0];
+	ioctl(listener, SECCOMP_IOCTL_NOTIF_ADDFD, &addfd); /* fails once the caller is gone */
+	close(null_fd);
+}
+
 static enum kind kind_of(pid_t tid, int fd)
 {
 	char path[64];
@@ -430,6 +452,8 @@ static void serve(int listener, const struct seccomp_notif *request)
 			const enum kind on = call->takes_fd ? kind_of((pid_t)request->pid, (int)request->data.args[0])
 							    : ON_FILE;
 			const char *where = call->takes_fd ? kind_names[on] : "path";
+			const pid_t process = process_of((pid_t)request->pid);
+			const char *who = process == program_pid ? "main" : "child";
 			if (point_signal == 0) {
 				const int *errors = call->errors[on];
 				int n = 0;
@@ -437,15 +461,17 @@ static void serve(int listener, const struct seccomp_notif *request)
 					n++;
 				if (n > 0) {
 					const int err = errors[occurrence % n];
+					if (request->data.nr == SYS_close)
+						release_descriptor(listener, request);
 					response.flags = 0;
 					response.error = -err;
-					report("point %ld %s %s %s\n", point, call->name, error_name(err), where);
+					report("point %ld %s %s %s %s\n", point, call->name, error_name(err), where, who);
 				} else {
-					report("point %ld %s none %s\n", point, call->name, where);
+					report("point %ld %s none %s %s\n", point, call->name, where, who);
 				}
 			} else {
-				report("point %ld %s %s %s\n", point, call->name, signal_name(point_signal), where);
-				kill(process_of((pid_t)request->pid), point_signal);
+				report("point %ld %s %s %s %s\n", point, call->name, signal_name(point_signal), where, who);
+				kill(process, point_signal);
 			}
 		}
 	}
@@ -536,6 +562,7 @@ int main(int argc, char *argv[])
 		fprintf(stderr, "fault_sweep: %s: %s\n", argv[optind], strerror(errno));
 		_exit(127);
 	}
+	program_pid = program;
 	close(sockets[1]);
 	int listener = receive_fd(sockets[0]);
 	if (listener < 0)
