@@ -6,7 +6,9 @@
 
 #include <csignal>
 #include <iostream>
+#include <iterator>
 #include <map>
+#include <sstream>
 
 using sweep::Run;
 using sweep::Scenario;
@@ -195,6 +197,133 @@ TEST(Sweep, Updater)
 	plan.check = check_updater;
 	plan.signals = termination_signals;
 	expect_holds(sweep::sweep(plan, updater_scenarios));
+}
+
+// --- ardova_ntfs_daemon --------------------------------------------------
+//
+// Never two instances, never an instance the pid file does not name, never
+// an exit 0 from a stopper with the instance still there, and no signal to
+// anything but the instance: a bystander and a volume of another type come
+// through every run.
+
+const std::string daemon_prelude = R"sh(
+D=/sandbox/bin/ardova_ntfs_daemon
+PIDFILE=/var/run/ardova_ntfs_daemon.pid
+recorded() { cat "$PIDFILE" 2>/dev/null; }
+alive() { kill -0 "$1" 2>/dev/null && ! grep -q '^State:.*Z' "/proc/$1/status" 2>/dev/null; }
+gone() { ! alive "$1"; }
+# The live instances ("... -f"), whatever their path.
+instances() {
+	for c in /proc/[0-9]*/cmdline; do
+		p=${c#/proc/}; p=${p%/cmdline}
+		case "$(tr '\0' ' ' 2>/dev/null <"$c")" in
+		*ardova_ntfs_daemon" -f ") alive "$p" && printf '%s ' "$p" ;;
+		esac
+	done
+}
+only_recorded_instances() {
+	for p in $(instances); do [ "$p" = "$(recorded)" ] || return 1; done
+}
+ready() { grep -q '^sigsuspend' "/proc/$1/wchan"; }
+start() { "$D" >/dev/null 2>&1 && wait_for ready "$(recorded)"; }
+vol() { mount_testvol "$@" 2>/dev/null; }
+sleep 100000 & BYSTANDER=$!
+# judge: what the run left, once killed instances have had the time to go;
+# then every process of the program is ended.
+settled() { ready "$1" || gone "$1"; }
+judge() {
+	r=$(recorded)
+	case $r in '' | *[!0-9]*) ;; *) WAIT_SECONDS=5 wait_for settled "$r" ;; esac
+	WAIT_SECONDS=5 wait_for only_recorded_instances
+	echo "instances: $(instances)"
+	if [ -e "$PIDFILE" ]; then echo "recorded: $(recorded | head -c 24 | tr '\n' '|')"; else echo "no record"; fi
+	alive $BYSTANDER || echo "bystander gone"
+	[ -z "$OTHER" ] || is_mounted /tmp/other || echo "other volume unmounted"
+	for p in /proc/[0-9]*; do [ "$(readlink $p/exe)" != "$D" ] || kill -9 ${p#/proc/}; done
+	true
+}
+)sh";
+
+const std::vector<Scenario> daemon_scenarios = {
+	{"start", R"sh(
+		$SWEEP $D; echo "status $?"
+		judge; sweep_end
+	)sh"},
+	{"restart", R"sh(
+		start
+		$SWEEP $D; echo "status $?"
+		judge; sweep_end
+	)sh"},
+	{"-u", R"sh(
+		start
+		$SWEEP $D -u; echo "status $?"
+		judge; sweep_end
+	)sh"},
+	{"-s with a mounted volume", R"sh(
+		vol /tmp/vol; vol /tmp/other fusefs_other; OTHER=1
+		start
+		$SWEEP $D -s; echo "status $?"
+		judge; sweep_end
+	)sh"},
+	{"instance told to stop with a mounted volume", R"sh(
+		vol /tmp/vol; vol /tmp/other fusefs_other; OTHER=1
+		$SWEEP $D; echo "status $?"
+		inst=$(recorded)
+		if [ -n "$inst" ] && WAIT_SECONDS=5 wait_for ready "$inst"; then
+			kill -TERM "$inst"
+			WAIT_SECONDS=10 wait_for gone "$inst" || echo "instance did not stop"
+		fi
+		judge; sweep_end
+	)sh"},
+};
+
+void check_daemon(const Run &run, std::vector<std::string> &broken)
+{
+	const std::string &out = run.result.out;
+	const int status = status_of(run);
+	std::istringstream listed(sweep::line_after(out, "instances: "));
+	std::vector<std::string> instances{std::istream_iterator<std::string>(listed),
+					   std::istream_iterator<std::string>()};
+	const std::string recorded = sweep::line_after(out, "recorded: ");
+	if (instances.size() > 1)
+		broken.push_back("two instances");
+	for (const std::string &pid : instances)
+		if (recorded != pid + "|")
+			broken.push_back("an instance the pid file does not name");
+	const bool stopper = run.scenario == "-u" || run.scenario.starts_with("-s");
+	const bool launcher_failed = run.signal.empty() && run.point.ends_with(" main");
+	const bool starter = run.scenario == "start" || run.scenario == "restart";
+	if (starter && status == 0 && launcher_failed && (instances.size() != 1 || recorded != instances[0] + "|"))
+		broken.push_back("a start that exits 0 and leaves no recorded instance");
+	// A record that cannot be deleted stays emptied, and a new one that
+	// cannot be checked stays empty; the next stop removes either.
+	const bool empty_record = recorded.empty() && !sweep::has_line(out, "no record");
+	const bool checks_refused = run.signal.empty() && (run.point.find(" newfstatat ") != std::string::npos ||
+							    run.point.find(" unlink ") != std::string::npos);
+	if (empty_record && !checks_refused)
+		broken.push_back("an empty pid file was left");
+	if (stopper && status == 0 && (!instances.empty() || !recorded.empty()))
+		broken.push_back("a stop that exits 0 and leaves the instance or its record");
+	if (sweep::has_line(out, "bystander gone"))
+		broken.push_back("a process that is not the instance was ended");
+	if (sweep::has_line(out, "other volume unmounted"))
+		broken.push_back("a volume of another type was unmounted");
+	const bool expected = ended_by_its_signal(run, status) ||
+			      (stopper ? status == 0 || (status >= 1 && status <= 4) || (status >= 11 && status <= 14)
+				       : status == 0 || status == 2 || status == 3);
+	if (!expected)
+		broken.push_back("exit status " + std::to_string(status));
+	if (sweep::has_line(out, "instance did not stop"))
+		broken.push_back("the instance did not stop on TERM");
+}
+
+TEST(Sweep, Daemon)
+{
+	REQUIRE_SANDBOX_WITH_FUSE();
+	sweep::Plan plan;
+	plan.prelude = daemon_prelude;
+	plan.check = check_daemon;
+	expect_holds(sweep::sweep(plan, daemon_scenarios));
 }
 
 }  // namespace
