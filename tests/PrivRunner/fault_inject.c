@@ -6,7 +6,6 @@
  *   pipe:N          the Nth pipe fails (EMFILE)
  *   fork            fork fails (EAGAIN)
  *   thread:N        the Nth pthread_create fails (EAGAIN)
- *   malloc          a 1-byte malloc once the reader threads start fails (ENOMEM)
  *   read_stdout:N   the Nth read of the first pipe's read end fails (EIO)
  *   read_stderr:N   the Nth read of the second pipe's read end fails (EIO)
  *   lock:N          the Nth lock of the first mutex set up fails (EINVAL)
@@ -49,7 +48,6 @@ static int fault(const char *kind, int slot)
 static pthread_mutex_t *first_mutex;
 static int pipe_read_end[2] = {-1, -1};
 static int pipes_made;
-static atomic_int threads_started;
 
 int pthread_mutex_init(pthread_mutex_t *mutex, const pthread_mutexattr_t *attr)
 {
@@ -85,20 +83,7 @@ int pthread_create(pthread_t *thread, const pthread_attr_t *attr, void *(*body)(
 {
 	if (fault("thread", 3))
 		return EAGAIN;
-	atomic_store(&threads_started, 1);
 	return REAL(pthread_create)(thread, attr, body, arg);
-}
-
-void *malloc(size_t size)
-{
-	static __typeof__(&malloc) real_malloc;
-	if (real_malloc == NULL)
-		real_malloc = REAL(malloc);
-	if (size == 1 && atomic_load(&threads_started) && fault("malloc", 4)) {
-		errno = ENOMEM;
-		return NULL;
-	}
-	return real_malloc(size);
 }
 
 ssize_t read(int fd, void *buf, size_t count)

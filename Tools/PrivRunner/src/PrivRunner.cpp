@@ -41,6 +41,10 @@ char held_lines[1024];
 size_t held_length;
 bool output_is_terminal;
 
+// The utility's process until it is reaped; set and read with emit_mutex
+// held, or with no reader left.
+pid_t utility;
+
 // The caller's settings, handed on to the utility.
 struct sigaction callers_sigpipe, callers_sigxfsz;
 
@@ -53,6 +57,7 @@ void start_utility(const char *path, char *argv[], const int stdout_pipe[2], con
 	__attribute__((noreturn));
 void *process_stdout(void *pipe_fds);
 void *process_stderr(void *pipe_fds);
+void say_to_caller(const char *format, int err);
 void relay(const int pipe_fds[2], const char *tag, int code, const char *read_error_format);
 void emit_frame(const char *frame, size_t length);
 void put_line(const char *format, ...) __attribute__((format(printf, 1, 2)));
@@ -67,6 +72,7 @@ void stop_frames();
 void fail(int code, const char *format, ...) __attribute__((noreturn, format(printf, 2, 3)));
 void output_failed(int err) __attribute__((noreturn));
 void report_output_failure(int err);
+void stop_utility();
 
 }  // namespace
 
@@ -160,37 +166,47 @@ void exec_utility(int, char *argv[])
 		fail(9, "Couldn't create pipe for capturing stderr. errno: %d (%s)\n", err, strerror(err));
 	}
 
-	const pid_t child = fork();
-	if (child < 0)
-		fail(3, "Could not fork()!\n");
-	if (child == 0)
-		start_utility(path, argv, stdout_pipe, stderr_pipe);
-
-	put_line("CHILDPID: %d\n", int(child));
-
-	// Each read end sees end of file once every holder of its write end,
-	// the utility and whatever it leaves behind, has closed it.
-	close(stdout_pipe[1]);
-	close(stderr_pipe[1]);
-
+	// The readers come first: a runner that cannot relay must not start a
+	// utility that would then run as root with no one to read it.  They
+	// wait for the utility's first byte, or the end of both pipes.
 	pthread_t stdout_reader;
 	pthread_t stderr_reader;
 	int err = pthread_create(&stdout_reader, NULL, process_stdout, stdout_pipe);
 	if (err == 0)
 		err = pthread_create(&stderr_reader, NULL, process_stderr, stderr_pipe);
-	if (err != 0) {
-		stop_frames();
+	if (err != 0)
 		fail(-1, "Couldn't create reader thread: %d (%s)\n", err, strerror(err));
-	}
+
+	// No frame before the CHILDPID line, and no fatal line from a reader
+	// before the utility is known, to be stopped.
+	if (pthread_mutex_lock(&emit_mutex) != 0)
+		fail(-1, "Failed to lock emit_mutex!\n");
+	const pid_t child = fork();
+	if (child < 0)
+		fail(3, "Could not fork()!\n");
+	if (child == 0)
+		start_utility(path, argv, stdout_pipe, stderr_pipe);
+	utility = child;
+	put_line("CHILDPID: %d\n", int(child));
+	if (pthread_mutex_unlock(&emit_mutex) != 0)
+		fail(-1, "Failed to unlock emit_mutex!\n");
+
+	// Each read end sees end of file once every holder of its write end,
+	// the utility and whatever it leaves behind, has closed it.
+	close(stdout_pipe[1]);
+	close(stderr_pipe[1]);
 	pthread_join(stdout_reader, NULL);
 	pthread_join(stderr_reader, NULL);
 	close(stdout_pipe[0]);
 	close(stderr_pipe[0]);
 
 	int status = 0;
-	const pid_t waited = waitpid(child, &status, 0);
+	pid_t waited;
+	while ((waited = waitpid(child, &status, 0)) < 0 && errno == EINTR) {
+	}
 	if (waited < 1)
 		fail(7, "waitpid failed! waitres=%d\n", int(waited));
+	utility = 0;
 	if ((status & 0x7f) != 0)
 		fail(6, "Process did not exit cleanly (crash?) status=0x%X\n", unsigned(status));
 	hold("EXITVALUE: %d\n", status >> 8);
@@ -199,7 +215,8 @@ void exec_utility(int, char *argv[])
 }
 
 // In the new process: put the capture pipes in place of standard output
-// and standard error and become the utility.
+// and standard error and become the utility.  The runner has other threads,
+// which this process has not: it makes plain system calls only.
 void start_utility(const char *path, char *argv[], const int stdout_pipe[2], const int stderr_pipe[2])
 {
 	close(stdout_pipe[0]);
@@ -219,14 +236,22 @@ void start_utility(const char *path, char *argv[], const int stdout_pipe[2], con
 	// in STDERR frames and then an exit value of 255.
 	if (!copied) {
 		// The caller's stream is broken: the utility is not run unseen.
-		fprintf(stderr, "[PrivRunner] Failed to write to stdout: %d (%s)\n", copy_error,
-			strerror(copy_error));
+		say_to_caller("[PrivRunner] Failed to write to stdout: %d (%s)\n", copy_error);
 		_exit(-1);
 	}
 	execv(path, argv);
-	const int err = errno;
-	fprintf(stderr, "[PrivRunner] execv failed with errno: %d (%s)\n", err, strerror(err));
+	say_to_caller("[PrivRunner] execv failed with errno: %d (%s)\n", errno);
 	_exit(-1);
+}
+
+// One line with an error number and its text on standard error, in one
+// write, with no output stream and no lock of the parent's.
+void say_to_caller(const char *format, int err)
+{
+	char line[256];
+	const int n = snprintf(line, sizeof line, format, err, strerror(err));
+	if (n > 0)
+		write_all(STDERR_FILENO, line, size_t(n) < sizeof line ? size_t(n) : sizeof line - 1);
 }
 
 void *process_stdout(void *pipe_fds)
@@ -244,21 +269,16 @@ void *process_stderr(void *pipe_fds)
 }
 
 // One byte per read, one frame per byte: every byte reaches the caller as
-// soon as the utility has written it.
+// soon as the utility has written it.  Each read goes straight into the
+// frame, after its header, which is the same for every byte.
 void relay(const int pipe_fds[2], const char *tag, int code, const char *read_error_format)
 {
 	const int fd = pipe_fds[0];
-	char *membuf = static_cast<char *>(malloc(1));
-	if (membuf == NULL) {
-		const int err = errno;
-		stop_frames();
-		fail(-1, "Couldn't malloc membuf: %d (%s)\n", err, strerror(err));
-	}
-	// Every read gives one byte, so every frame has the same header.
 	char frame[32];
 	const size_t header_length = size_t(snprintf(frame, sizeof frame, "%s: %ld\n", tag, 1L));
+	frame[header_length + 1] = '\n';
 	for (;;) {
-		const ssize_t n = read(fd, membuf, 1);
+		const ssize_t n = read(fd, frame + header_length, 1);
 		if (n == 0)
 			break;
 		if (n < 0) {
@@ -266,11 +286,8 @@ void relay(const int pipe_fds[2], const char *tag, int code, const char *read_er
 			stop_frames();
 			fail(code, read_error_format, err, strerror(err));
 		}
-		frame[header_length] = membuf[0];
-		frame[header_length + 1] = '\n';
 		emit_frame(frame, header_length + 2);
 	}
-	free(membuf);
 }
 
 // One write for the whole frame, after the lines still held.
@@ -401,9 +418,12 @@ void stop_frames()
 }
 
 // Writes one "ERROR: <code> ..." line after the lines still held and ends
-// the runner at once with the code's low eight bits (255 for -1).
+// the runner at once with the code's low eight bits (255 for -1).  A
+// utility still running is stopped first: nothing runs as root unseen, and
+// nothing it writes can follow the line.
 void fail(int code, const char *format, ...)
 {
+	stop_utility();
 	hold("ERROR: %d ", code);
 	va_list args;
 	va_start(args, format);
@@ -415,9 +435,11 @@ void fail(int code, const char *format, ...)
 }
 
 // The stream is broken where it stands: nothing written after this could
-// be told apart from a stream that went on, so nothing is.
+// be told apart from a stream that went on, so nothing is, and the utility
+// is not left to run with no one to read it.
 void output_failed(int err)
 {
+	stop_utility();
 	report_output_failure(err);
 	_exit(output_failed_code);
 }
@@ -430,6 +452,18 @@ void report_output_failure(int err)
 	// Should this fail too, there is nowhere left to say so.
 	if (n > 0)
 		write_all(STDERR_FILENO, line, size_t(n) < sizeof line ? size_t(n) : sizeof line - 1);
+}
+
+// Ends the utility's process, if it was started and not yet reaped, and
+// reaps it.
+void stop_utility()
+{
+	if (utility <= 0)
+		return;
+	kill(utility, SIGKILL);
+	while (waitpid(utility, NULL, 0) < 0 && errno == EINTR) {
+	}
+	utility = 0;
 }
 
 }  // namespace
