@@ -326,4 +326,123 @@ TEST(Sweep, Daemon)
 	expect_holds(sweep::sweep(plan, daemon_scenarios));
 }
 
+// --- PrivRunner ---------------------------------------------------------
+//
+// The stream is the runner's lines and whole frames, ending with EXITVALUE
+// (exit 0) or with the runner's ERROR line (exit with its code), or it
+// breaks off with that line on standard error (12); and no utility runs on
+// after an ERROR.  The utility writes to both streams, then waits for its
+// standard input to end, which the script holds open until the runner has
+// either ended or is waiting for the utility: a utility left running by a
+// runner that failed stays to be seen.
+
+const std::string runner_prelude = R"sh(
+cat >/tmp/util <<'UTILITY'
+#!/bin/sh
+echo $$ >/tmp/util.pid
+printf 'out\n'; printf 'err\n' >&2; printf 'more\n'
+touch /tmp/util.waiting
+cat >/dev/null
+exit 3
+UTILITY
+chmod 755 /tmp/util
+alive() { kill -0 "$1" 2>/dev/null && ! grep -q '^State:.*Z' "/proc/$1/status" 2>/dev/null; }
+settled() { [ -e /tmp/util.waiting ] || ! kill -0 "$1" 2>/dev/null; }
+)sh";
+
+const std::vector<Scenario> runner_scenarios = {
+	{"utility writing both streams", R"sh(
+		mkfifo /tmp/in; exec 5<>/tmp/in
+		$SWEEP PrivRunner /tmp/util </tmp/in >/tmp/stream 2>/tmp/err 5>&- &
+		R=$!
+		WAIT_SECONDS=10 wait_for settled $R
+		kill -0 $R 2>/dev/null && exec 5>&-
+		wait $R; echo "status $?"
+		[ -s /tmp/util.pid ] && alive "$(cat /tmp/util.pid)" && echo "utility running after the runner"
+		exec 5>&-
+		cat /tmp/err >&2
+		sweep_end
+		echo "--stream--"; cat /tmp/stream
+	)sh"},
+};
+
+// The stream taken apart: the bytes of each of the utility's streams, the
+// last line, and whether anything in it was not a line or frame.
+struct Stream {
+	std::string out, err, last;
+	bool malformed = false;
+};
+
+Stream parse_stream(const std::string &text)
+{
+	Stream s;
+	size_t at = 0;
+	while (at < text.size()) {
+		const size_t end = text.find('\n', at);
+		if (end == std::string::npos) {
+			s.malformed = true;
+			break;
+		}
+		const std::string line = text.substr(at, end + 1 - at);
+		at = end + 1;
+		if (line == "STDOUT: 1\n" || line == "STDERR: 1\n") {
+			if (at + 2 > text.size() || text[at + 1] != '\n') {
+				s.malformed = true;
+				break;
+			}
+			(line[3] == 'O' ? s.out : s.err) += text[at];
+			at += 2;
+			s.last = line;
+		} else if (line.starts_with("PID: ") || line.starts_with("CHILDPID: ") ||
+			   line.starts_with("EXITVALUE: ") || line.starts_with("ERROR: ")) {
+			s.last = line;
+		} else {
+			s.malformed = true;
+			break;
+		}
+	}
+	return s;
+}
+
+void check_runner(const Run &run, std::vector<std::string> &broken)
+{
+	const std::string &out = run.result.out;
+	const size_t mark = out.find("--stream--\n");
+	const Stream stream = parse_stream(mark == std::string::npos ? "" : out.substr(mark + 11));
+	const int status = status_of(run);
+	if (stream.malformed)
+		broken.push_back("a stream that is not lines and whole frames");
+	// What the runner's process says when it cannot become the utility
+	// comes in the utility's standard error.
+	const bool says_why = run.point.ends_with(" child") && stream.err.starts_with("[PrivRunner] ");
+	if (!std::string("out\nmore\n").starts_with(stream.out) ||
+	    (!std::string("err\n").starts_with(stream.err) && !says_why))
+		broken.push_back("bytes relayed that the utility did not write");
+	const bool utility_left = sweep::has_line(out.substr(0, mark), "utility running after the runner");
+	if (status == 0) {
+		const bool whole = stream.last == "EXITVALUE: 3\n" && stream.out == "out\nmore\n" && stream.err == "err\n";
+		const bool not_started = says_why && stream.last == "EXITVALUE: 255\n";
+		if (!whole && !not_started)
+			broken.push_back("exit 0 without the whole run and its exit value");
+	} else if (status == 12) {
+		if (!run.result.err.starts_with("ERROR: 12 Failed to write to stdout: "))
+			broken.push_back("exit 12 without its line on standard error");
+	} else if (!ended_by_its_signal(run, status)) {
+		const std::string error = "ERROR: " + std::to_string(status == 255 ? -1 : status) + " ";
+		if (!stream.last.starts_with(error))
+			broken.push_back("exit " + std::to_string(status) + " without its ERROR line last");
+	}
+	if (utility_left && status != 0 && !ended_by_its_signal(run, status))
+		broken.push_back("the utility runs on after an ERROR");
+}
+
+TEST(Sweep, PrivRunner)
+{
+	REQUIRE_SANDBOX();
+	sweep::Plan plan;
+	plan.prelude = runner_prelude;
+	plan.check = check_runner;
+	expect_holds(sweep::sweep(plan, runner_scenarios));
+}
+
 }  // namespace
