@@ -2,13 +2,16 @@
  * sbin_link_repair: restore the command links under /usr/local/sbin through
  * which the driver's mount program and format front end are reached.
  *
- * A correct link is left alone.  Whatever else stands in a link's place is
- * removed (an empty folder or any entry that is not a folder), missing
- * parent folders are created for root:wheel, and the link is made again.
+ * A correct link is left alone.  Whatever else stands in a link's place (an
+ * empty folder or any entry that is not a folder) is replaced by the link,
+ * missing parent folders are created for root:wheel, and a missing link is
+ * made again.
  */
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <fcntl.h>
+#include <limits.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -55,6 +58,8 @@ namespace {
 // What a link found in a command link's place holds.
 enum LinkText { link_correct, link_other, link_unknown };
 
+int replace_with_link(const char *link_path, const char *link_text, bool is_folder);
+void termination_signal_set(sigset_t *set);
 LinkText read_link_text(const char *link_path, const char *link_text);
 int make_parent_directories(const char *link_path);
 int make_directory(const char *path);
@@ -71,9 +76,11 @@ int repair_symlink(const char *link_path, const char *link_text)
 			report_error(err, "'stat' returned error for symlink path \"%s\"", link_path);
 			return 1;
 		}
-	} else if (S_ISDIR(st.st_mode)) {
-		if (rmdir(link_path) != 0) {
-			report_error(errno, "Error while removing directory \"%s\"", link_path);
+		if (make_parent_directories(link_path) != 0)
+			return 1;
+		if (symlink(link_text, link_path) != 0) {
+			report_error(errno, "Error while recreating symlink \"%s\" with target \"%s\"", link_path,
+				     link_text);
 			return 1;
 		}
 	} else {
@@ -87,21 +94,59 @@ int repair_symlink(const char *link_path, const char *link_text)
 				break;
 			}
 		}
-		if (unlink(link_path) != 0) {
-			report_error(errno, "Error while removing file \"%s\"", link_path);
+		if (replace_with_link(link_path, link_text, S_ISDIR(st.st_mode)) != 0)
 			return 1;
-		}
-	}
-
-	if (make_parent_directories(link_path) != 0)
-		return 1;
-	if (symlink(link_text, link_path) != 0) {
-		report_error(errno, "Error while recreating symlink \"%s\" with target \"%s\"", link_path,
-			     link_text);
-		return 1;
 	}
 	printf("Successfully repaired symlink: \"%s\"\n", link_path);
 	return 0;
+}
+
+/*
+ * Puts the link in the place of what stands there: a new link made beside
+ * it is renamed over it, so that what stood there goes only as the link
+ * takes its place, and a failure leaves it as it was.  A folder, which no
+ * rename replaces by a link, is removed just before, and only an empty
+ * one can be.  Signals that end the run wait until the new link has its
+ * name or is gone.
+ */
+int replace_with_link(const char *link_path, const char *link_text, bool is_folder)
+{
+	const char *name = strrchr(link_path, '/') + 1;
+	char new_link[PATH_MAX];
+	snprintf(new_link, sizeof new_link, "%.*s.%s.%ld", int(name - link_path), link_path, name, long(getpid()));
+
+	sigset_t held, saved_mask;
+	termination_signal_set(&held);
+	sigprocmask(SIG_BLOCK, &held, &saved_mask);
+	int result = 1;
+	const char *removing = is_folder ? "Error while removing directory \"%s\"" : "Error while removing file \"%s\"";
+	// One left by a run that was killed is this program's too.
+	if (symlink(link_text, new_link) != 0 && (errno != EEXIST || unlink(new_link) != 0 ||
+						  symlink(link_text, new_link) != 0)) {
+		// A folder that takes no change refuses the removal first.
+		const int err = errno;
+		if (err == EROFS || err == EACCES || err == EPERM)
+			report_error(err, removing, link_path);
+		else
+			report_error(err, "Error while recreating symlink \"%s\" with target \"%s\"", link_path,
+				     link_text);
+	} else if (is_folder && rmdir(link_path) != 0) {
+		report_error(errno, removing, link_path);
+	} else if (rename(new_link, link_path) != 0) {
+		// With the folder gone, what failed is the making of the link.
+		const int err = errno;
+		if (is_folder)
+			report_error(err, "Error while recreating symlink \"%s\" with target \"%s\"", link_path,
+				     link_text);
+		else
+			report_error(err, removing, link_path);
+	} else {
+		result = 0;
+	}
+	if (result != 0)
+		unlink(new_link);
+	sigprocmask(SIG_SETMASK, &saved_mask, NULL);
+	return result;
 }
 
 // Compares the text of the link at link_path with link_text.  A link that
@@ -190,6 +235,19 @@ int make_directory(const char *path)
 		return 1;
 	}
 	return 0;
+}
+
+// Every signal that ends a run by default and that a caller, a terminal or
+// a limit may send; the faults are left alone, they mean a defect.
+const int termination_signals[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGTERM,   SIGALRM,
+				   SIGUSR1, SIGUSR2, SIGXCPU, SIGVTALRM, SIGPROF};
+const size_t termination_signal_count = sizeof termination_signals / sizeof termination_signals[0];
+
+void termination_signal_set(sigset_t *set)
+{
+	sigemptyset(set);
+	for (size_t i = 0; i < termination_signal_count; i++)
+		sigaddset(set, termination_signals[i]);
 }
 
 // One line on standard error, written at once: the message, then the
