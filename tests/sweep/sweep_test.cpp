@@ -445,4 +445,145 @@ TEST(Sweep, PrivRunner)
 	expect_holds(sweep::sweep(plan, runner_scenarios));
 }
 
+// --- the front ends -----------------------------------------------------
+//
+// Exit 0 only when the utility ran and said 0; otherwise the failure in
+// whole lines, in the log and the same on standard error, or "Could not
+// open log file!" and 91.
+
+const std::string frontends_prelude = R"sh(
+UTILITY=/Library/Filesystems/fusefs_ardntfs.fs/Contents/Resources/fusefs_ardntfs.util
+LOG=/Library/Logs/newfs_fusefs_ardntfs.log
+mkdir -p /Library/Logs
+# run PROGRAM: the front end, its standard error passed on, then what the
+# utility and the log saw.
+run() {
+	$SWEEP "$@" >/tmp/out; echo "status $?"
+	[ -e /tmp/utility.report ] && echo "utility ran"
+	[ ! -s $LOG ] || [ "$(tail -c 1 $LOG | od -An -c | tr -d ' ')" = '\n' ] || echo "log ends in a broken line"
+	[ ! -e $LOG ] || echo "log lines $(wc -l <$LOG)"
+	sed 's/^/out: /' /tmp/out; echo
+	cp $LOG /tmp/log 2>/dev/null
+	true
+}
+)sh";
+
+const std::vector<Scenario> frontend_scenarios = {
+	{"format, utility present", "install -D -m 755 /sandbox/support/utility_standin $UTILITY\n"
+				    "run newfs_fusefs_ardntfs -v Data /dev/disk3s1; sweep_end\n"},
+	{"format, utility missing", "run newfs_fusefs_ardntfs -v Data /dev/disk3s1; sweep_end\n"},
+	{"repair, utility present", "install -D -m 755 /sandbox/support/utility_standin $UTILITY\n"
+				    "run fusefs_ardntfs.repair '' /dev/disk3s1; sweep_end\n"},
+	{"repair, utility missing", "run fusefs_ardntfs.repair '' /dev/disk3s1; sweep_end\n"},
+};
+
+void check_frontends(const Run &run, std::vector<std::string> &broken)
+{
+	const std::string &out = run.result.out;
+	const int status = status_of(run);
+	const bool ran = sweep::has_line(out, "utility ran");
+	const std::string log_lines = sweep::line_after(out, "log lines ");
+	if (status == 0 && !ran)
+		broken.push_back("exit 0 and the utility never ran");
+	if (ran && status != 0 && !ended_by_its_signal(run, status))
+		broken.push_back("the utility ran and said 0, and the exit status is another");
+	if (sweep::has_line(out, "log ends in a broken line"))
+		broken.push_back("a broken line in the log");
+	if (status == 91) {
+		if (!sweep::line_after(out, "out: Could not open log file! ").size())
+			broken.push_back("exit 91 without saying the log could not be opened");
+	} else if (!ran && !ended_by_its_signal(run, status)) {
+		if (status == 0 || log_lines.empty() || log_lines == "0")
+			broken.push_back("a failure with nothing in the log");
+		// A line whose write failed is missing from one of the two.
+		else if (sweep::line_count(run.result.err) != size_t(std::stoul(log_lines)) &&
+			 run.point.find(" writev ") == std::string::npos)
+			broken.push_back("standard error does not carry the log's lines");
+	}
+}
+
+TEST(Sweep, FrontEnds)
+{
+	REQUIRE_SANDBOX();
+	sweep::Plan plan;
+	plan.prelude = frontends_prelude;
+	plan.check = check_frontends;
+	expect_holds(sweep::sweep(plan, frontend_scenarios));
+}
+
+// --- sbin_link_repair ---------------------------------------------------
+//
+// Exit 0 only with both links correct; after a failure each link is correct
+// or as it was, and nothing else was left under /usr/local.
+
+const std::string link_prelude = R"sh(
+SUPPORT=../../../Library/Filesystems/fusefs_ardntfs.fs/Contents/Resources/Support
+# state NAME: what stands at the link's place.
+state() {
+	f=/usr/local/sbin/$1
+	if [ "$(readlink "$f")" = "$SUPPORT/$1" ]; then echo correct
+	elif [ -L "$f" ]; then echo "link to $(readlink "$f")"
+	elif [ -f "$f" ]; then echo "file $(cat "$f")"
+	elif [ -e "$f" ]; then echo other
+	else echo missing; fi
+}
+judge() {
+	echo "mount: $(state mount_fusefs_ardntfs) (was: $MOUNT_WAS)"
+	echo "newfs: $(state newfs_fusefs_ardntfs) (was: $NEWFS_WAS)"
+	echo "entries: $(find /usr/local | sort | tr '\n' ' ')"
+}
+before() { MOUNT_WAS=$(state mount_fusefs_ardntfs); NEWFS_WAS=$(state newfs_fusefs_ardntfs); }
+)sh";
+
+const std::vector<Scenario> link_scenarios = {
+	{"links and their folder missing", R"sh(
+		before
+		$SWEEP sbin_link_repair; echo "status $?"
+		judge; sweep_end
+	)sh"},
+	{"a wrong link and a file in their places", R"sh(
+		mkdir -p /usr/local/sbin
+		ln -s /elsewhere /usr/local/sbin/mount_fusefs_ardntfs
+		echo old >/usr/local/sbin/newfs_fusefs_ardntfs
+		before
+		$SWEEP sbin_link_repair; echo "status $?"
+		judge; sweep_end
+	)sh"},
+};
+
+void check_link_repair(const Run &run, std::vector<std::string> &broken)
+{
+	const std::string &out = run.result.out;
+	const int status = status_of(run);
+	for (const char *link : {"mount: ", "newfs: "}) {
+		const std::string line = sweep::line_after(out, link);
+		const size_t was = line.find(" (was: ");
+		const std::string now = line.substr(0, was);
+		const std::string before = was == std::string::npos ? "" : line.substr(was + 7, line.size() - was - 8);
+		if (status == 0 && now != "correct")
+			broken.push_back(std::string("exit 0 with ") + link + now);
+		if (now != "correct" && now != before && !ended_by_its_signal(run, status))
+			broken.push_back(std::string(link) + before + " became " + now);
+	}
+	if (status != 0 && status != 1 && !ended_by_its_signal(run, status))
+		broken.push_back("exit status " + std::to_string(status));
+	if (status == 1 && run.result.err.empty())
+		broken.push_back("exit 1 with nothing said");
+	// The folders made, the two names, and nothing else.
+	std::istringstream entries(sweep::line_after(out, "entries: "));
+	for (std::string entry; entries >> entry;)
+		if (entry != "/usr/local" && entry != "/usr/local/sbin" && entry != "/usr/local/sbin/mount_fusefs_ardntfs" &&
+		    entry != "/usr/local/sbin/newfs_fusefs_ardntfs")
+			broken.push_back("left under /usr/local: " + entry);
+}
+
+TEST(Sweep, LinkRepair)
+{
+	REQUIRE_SANDBOX();
+	sweep::Plan plan;
+	plan.prelude = link_prelude;
+	plan.check = check_link_repair;
+	expect_holds(sweep::sweep(plan, link_scenarios));
+}
+
 }  // namespace
