@@ -283,17 +283,23 @@ static int receive_fd(int sock)
 }
 
 /*
- * What is known of one thread: whether it runs the program, and where the
- * loader and the sanitizer runtimes lie in its memory.  Forgotten when the
- * thread calls execve, after which it may run something else.
+ * What is known of one thread: whether it runs the program, and which of
+ * the program files mapped in its memory are the loader's and the
+ * sanitizer runtimes' (foreign) or others (its own).  Libraries mapped
+ * later, such as the sanitizer runtimes, which come after the loader's
+ * first calls, are looked for when a call comes from outside all of them.
+ * Forgotten when the thread calls execve, after which it may run
+ * something else.
  */
+#define MAX_RANGES 64
 struct thread_info {
 	pid_t tid;
 	int is_program;
 	int ranges;
-	unsigned long long low[16], high[16];
+	unsigned long long low[MAX_RANGES], high[MAX_RANGES];
+	int foreign[MAX_RANGES];
 };
-static struct thread_info known[256];
+static struct thread_info known[64];
 static unsigned next_slot;
 
 static int is_foreign_library(const char *path)
@@ -323,26 +329,31 @@ static int runs_program(pid_t tid)
 	return 0;
 }
 
-static void read_foreign_ranges(struct thread_info *info)
+/* The executable mappings of program files, each foreign or not. */
+static void read_ranges(struct thread_info *info)
 {
 	char path[64];
 	snprintf(path, sizeof path, "/proc/%d/maps", (int)info->tid);
 	FILE *maps = fopen(path, "re");
+	info->ranges = 0;
 	if (maps == NULL)
 		return;
 	char line[4096 + 128];
-	while (fgets(line, sizeof line, maps) != NULL && info->ranges < 16) {
+	while (fgets(line, sizeof line, maps) != NULL && info->ranges < MAX_RANGES) {
 		unsigned long long low, high;
+		char permissions[8];
 		int offset = 0;
-		if (sscanf(line, "%llx-%llx %*s %*s %*s %*s %n", &low, &high, &offset) < 2 || offset == 0)
+		if (sscanf(line, "%llx-%llx %7s %*s %*s %*s %n", &low, &high, permissions, &offset) < 3 ||
+		    offset == 0 || permissions[2] != 'x')
 			continue;
 		char *file = line + offset;
 		file[strcspn(file, "\n")] = '\0';
-		if (file[0] == '/' && is_foreign_library(file)) {
-			info->low[info->ranges] = low;
-			info->high[info->ranges] = high;
-			info->ranges++;
-		}
+		if (file[0] != '/')
+			continue;
+		info->low[info->ranges] = low;
+		info->high[info->ranges] = high;
+		info->foreign[info->ranges] = is_foreign_library(file);
+		info->ranges++;
 	}
 	fclose(maps);
 }
@@ -356,8 +367,6 @@ static struct thread_info *thread_info(pid_t tid)
 	memset(info, 0, sizeof *info);
 	info->tid = tid;
 	info->is_program = runs_program(tid);
-	if (info->is_program)
-		read_foreign_ranges(info);
 	return info;
 }
 
@@ -368,15 +377,26 @@ static void forget_thread(pid_t tid)
 			known[i].tid = 0;
 }
 
-static int is_own_call(pid_t tid, unsigned long long ip)
+/* -1 when ip lies in none of the known mappings. */
+static int is_foreign(const struct thread_info *info, unsigned long long ip)
 {
-	const struct thread_info *info = thread_info(tid);
-	if (!info->is_program)
-		return 0;
 	for (int i = 0; i < info->ranges; i++)
 		if (ip >= info->low[i] && ip < info->high[i])
-			return 0;
-	return 1;
+			return info->foreign[i];
+	return -1;
+}
+
+static int is_own_call(pid_t tid, unsigned long long ip)
+{
+	struct thread_info *info = thread_info(tid);
+	if (!info->is_program)
+		return 0;
+	int foreign = is_foreign(info, ip);
+	if (foreign < 0) {
+		read_ranges(info);
+		foreign = is_foreign(info, ip);
+	}
+	return foreign == 0;
 }
 
 static const struct watched_call *watched(int nr)

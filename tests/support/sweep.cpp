@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -46,7 +47,9 @@ Run run_job(const Plan &plan, const Scenario &scenario, const Job &job)
 	box.env.push_back("SWEEP=" + sweep_command(plan, job));
 	Run run;
 	run.scenario = scenario.name;
+	const auto start = std::chrono::steady_clock::now();
 	run.result = box.sh(common_prelude + plan.prelude + scenario.script);
+	run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 	const std::string report = sandbox::read_file(report_dir / "report");
 	run.point = line_after(report, "point ");
 	if (!run.point.empty()) {
@@ -109,6 +112,8 @@ std::ostream &operator<<(std::ostream &os, const Outcome &o)
 {
 	os << o.scenarios << " scenarios, " << o.calls << " calls in the clean runs, " << o.points
 	   << " points swept, " << o.runs << " runs, " << o.broken.size() << " broken\n";
+	for (const auto &[scenario, seconds] : o.seconds)
+		os << "  " << scenario << ": " << int(seconds) << " s of runs\n";
 	// Every broken point in a line, then the whole of the first few runs.
 	for (const std::string &b : o.broken)
 		os << "  " << b.substr(0, b.find('\n')) << "\n";
@@ -130,6 +135,7 @@ Outcome sweep(const Plan &plan, const std::vector<Scenario> &scenarios)
 		plan.check(run, broken);
 		std::lock_guard<std::mutex> guard(lock);
 		outcome.runs++;
+		outcome.seconds[run.scenario] += run.seconds;
 		for (const std::string &what : broken) {
 			std::ostringstream os;
 			os << describe(run, job) << ": " << what << "\n" << run.result;

@@ -20,6 +20,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,7 @@ struct Run {
 	sandbox::Result result;
 	bool ended = false;  // fault_sweep saw the last process of the program
 	size_t calls = 0;    // the program's calls that fault_sweep counted
+	double seconds = 0;  // the run took
 };
 
 // Adds a line to broken for each thing the run got wrong.
@@ -65,6 +67,7 @@ struct Outcome {
 	size_t points = 0;  // swept, all scenarios
 	size_t runs = 0;
 	std::vector<std::string> broken;  // "scenario, point: what", with the run
+	std::map<std::string, double> seconds;  // each scenario's runs took, all together
 };
 std::ostream &operator<<(std::ostream &os, const Outcome &o);
 
