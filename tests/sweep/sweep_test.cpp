@@ -269,7 +269,7 @@ const std::vector<Scenario> daemon_scenarios = {
 		vol /tmp/vol; vol /tmp/other fusefs_other; OTHER=1
 		$SWEEP $D; echo "status $?"
 		inst=$(recorded)
-		if [ -n "$inst" ] && WAIT_SECONDS=5 wait_for ready "$inst"; then
+		if [ -n "$inst" ] && WAIT_SECONDS=5 wait_for settled "$inst" && ready "$inst"; then
 			kill -TERM "$inst"
 			WAIT_SECONDS=10 wait_for gone "$inst" || echo "instance did not stop"
 		fi
