@@ -13,36 +13,30 @@ namespace {
 
 struct MountFlag {
 	uint32_t bit;
-	const char *format;  // "%s" takes the prefix, which is empty
+	const char *name;
 };
 
 // In the order of increasing bit value; any other bit prints nothing.
 const MountFlag mount_flags[] = {
-	{MNT_RDONLY, "%sMNT_RDONLY\n"},
-	{MNT_SYNCHRONOUS, "%sMNT_SYNCHRONOUS\n"},
-	{MNT_NOEXEC, "%sMNT_NOEXEC\n"},
-	{MNT_NOSUID, "%sMNT_NOSUID\n"},
-	{MNT_NODEV, "%sMNT_NODEV\n"},
-	{MNT_UNION, "%sMNT_UNION\n"},
-	{MNT_ASYNC, "%sMNT_ASYNC\n"},
-	{MNT_EXPORTED, "%sMNT_EXPORTED\n"},
-	{MNT_QUOTA, "%sMNT_QUOTA\n"},
-	{MNT_ROOTFS, "%sMNT_ROOTFS\n"},
-	{MNT_DOVOLFS, "%sMNT_DOVOLFS\n"},
-	{MNT_DONTBROWSE, "%sMNT_DONTBROWSE\n"},
-	{MNT_UNKNOWNPERMISSIONS, "%sMNT_UNKNOWNPERMISSIONS\n"},
-	{MNT_AUTOMOUNTED, "%sMNT_AUTOMOUNTED\n"},
-	{MNT_JOURNALED, "%sMNT_JOURNALED\n"},
-	{MNT_DEFWRITE, "%sMNT_DEFWRITE\n"},
+	{MNT_RDONLY, "MNT_RDONLY"},
+	{MNT_SYNCHRONOUS, "MNT_SYNCHRONOUS"},
+	{MNT_NOEXEC, "MNT_NOEXEC"},
+	{MNT_NOSUID, "MNT_NOSUID"},
+	{MNT_NODEV, "MNT_NODEV"},
+	{MNT_UNION, "MNT_UNION"},
+	{MNT_ASYNC, "MNT_ASYNC"},
+	{MNT_EXPORTED, "MNT_EXPORTED"},
+	{MNT_QUOTA, "MNT_QUOTA"},
+	{MNT_ROOTFS, "MNT_ROOTFS"},
+	{MNT_DOVOLFS, "MNT_DOVOLFS"},
+	{MNT_DONTBROWSE, "MNT_DONTBROWSE"},
+	{MNT_UNKNOWNPERMISSIONS, "MNT_UNKNOWNPERMISSIONS"},
+	{MNT_AUTOMOUNTED, "MNT_AUTOMOUNTED"},
+	{MNT_JOURNALED, "MNT_JOURNALED"},
+	{MNT_DEFWRITE, "MNT_DEFWRITE"},
 };
 
-void print_flags(uint32_t flags)
-{
-	for (size_t i = 0; i < sizeof mount_flags / sizeof mount_flags[0]; i++) {
-		if (flags & mount_flags[i].bit)
-			printf(mount_flags[i].format, "");
-	}
-}
+void print_flags(uint32_t flags);
 
 }  // namespace
 
@@ -55,7 +49,7 @@ int main(int argc, char *argv[])
 
 	struct statfs sfs;
 	if (statfs(argv[1], &sfs) != 0) {
-		int err = errno;
+		const int err = errno;
 		fprintf(stderr, "Could not statfs \"%s\". errno=%d\n", argv[1], err);
 		return 1;
 	}
@@ -64,9 +58,22 @@ int main(int argc, char *argv[])
 
 	// A full disk or a closed pipe must not pass for an answer.
 	if (fflush(stdout) != 0) {
-		int err = errno;
+		const int err = errno;
 		fprintf(stderr, "Could not write to standard output. errno=%d\n", err);
 		return 1;
 	}
 	return 0;
 }
+
+namespace {
+
+// One name per line, for each bit of the table that is set.
+void print_flags(uint32_t flags)
+{
+	for (size_t i = 0; i < sizeof mount_flags / sizeof mount_flags[0]; i++) {
+		if (flags & mount_flags[i].bit)
+			printf("%s\n", mount_flags[i].name);
+	}
+}
+
+}  // namespace
