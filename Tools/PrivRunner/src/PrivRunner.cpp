@@ -12,12 +12,13 @@
  * stream ends where it broke, with no EXITVALUE line, and the runner exits
  * with 12.
  */
-#include <fcntl.h>
-#include <pthread.h>
-#include <signal.h>
 #include <sys/select.h>
 #include <sys/types.h>
 #include <sys/wait.h>
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -50,9 +51,9 @@ struct sigaction callers_sigpipe, callers_sigxfsz;
 
 const int output_failed_code = 12;
 
-void open_standard_descriptors();
+bool open_standard_descriptors();
 void set_up_signals();
-void exec_utility(int argc, char *argv[]);
+void exec_utility(char *argv[]);
 void start_utility(const char *path, char *argv[], const int stdout_pipe[2], const int stderr_pipe[2])
 	__attribute__((noreturn));
 void *process_stdout(void *pipe_fds);
@@ -63,8 +64,8 @@ void emit_frame(const char *frame, size_t length);
 void put_line(const char *format, ...) __attribute__((format(printf, 1, 2)));
 void hold(const char *format, ...) __attribute__((format(printf, 1, 2)));
 void hold_v(const char *format, va_list args) __attribute__((format(printf, 1, 0)));
-bool write_held_lines();
-bool write_all(int fd, const char *bytes, size_t length);
+int write_held_lines();
+int write_all(int fd, const void *bytes, size_t length);
 bool wait_until_writable(int fd);
 void remove_unsafe_environment();
 bool is_unsafe_variable(const char *entry);
@@ -78,7 +79,18 @@ void stop_utility();
 
 int main(int argc, char *argv[])
 {
-	open_standard_descriptors();
+	// A descriptor the runner makes must never land on 0, 1 or 2: its
+	// frames would go into a capture pipe, or the utility, as root, would
+	// take a file it opens for its standard input or output.  A closed
+	// standard output is no stream at all, and nothing is run for nobody.
+	const bool output_closed = fcntl(STDOUT_FILENO, F_GETFD) == -1 && errno == EBADF;
+	if (!open_standard_descriptors()) {
+		const int err = errno;
+		fail(-1, "Couldn't open /dev/null in place of a closed standard descriptor: %d (%s)\n", err,
+		     strerror(err));
+	}
+	if (output_closed)
+		output_failed(EBADF);
 
 	if (pthread_mutex_init(&emit_mutex, NULL) != 0)
 		fail(-1, "pthread_mutex_init failed!\n");
@@ -99,7 +111,7 @@ int main(int argc, char *argv[])
 	if (caller != 0)
 		remove_unsafe_environment();
 
-	exec_utility(argc - 1, argv + 1);
+	exec_utility(argv + 1);
 
 	pthread_mutex_destroy(&emit_mutex);
 	return 0;
@@ -107,27 +119,19 @@ int main(int argc, char *argv[])
 
 namespace {
 
-// A descriptor the runner makes must never land on 0, 1 or 2: its frames
-// would go into a capture pipe, or the utility, as root, would take a file
-// it opens for its standard input or output.  A closed standard output is
-// no stream at all, and nothing is run for nobody.
-void open_standard_descriptors()
+// Makes sure descriptors 0, 1 and 2 are open, on /dev/null where the caller
+// left them closed, so that no file this program opens takes one of their
+// numbers.  False, with errno set, when /dev/null cannot be opened.
+bool open_standard_descriptors()
 {
-	bool output_closed = false;
 	for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++) {
 		if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
 			continue;
-		if (fd == STDOUT_FILENO)
-			output_closed = true;
-		// The lowest free descriptor: fd itself.
-		if (open("/dev/null", O_RDWR) < 0) {
-			const int err = errno;
-			fail(-1, "Couldn't open /dev/null in place of a closed standard descriptor: %d (%s)\n", err,
-			     strerror(err));
-		}
+		// open() takes the lowest free descriptor: this very one.
+		if (open("/dev/null", O_RDWR | O_NOCTTY) == -1)
+			return false;
 	}
-	if (output_closed)
-		output_failed(EBADF);
+	return true;
 }
 
 // Dispositions that the caller may have set and that exec keeps.
@@ -151,7 +155,7 @@ void set_up_signals()
 
 // Runs argv[0] with argv, relays its two output streams until both reach
 // end of file, waits for it and writes its exit value.
-void exec_utility(int, char *argv[])
+void exec_utility(char *argv[])
 {
 	const char *path = argv[0];
 	int stdout_pipe[2];
@@ -210,8 +214,9 @@ void exec_utility(int, char *argv[])
 	if ((status & 0x7f) != 0)
 		fail(6, "Process did not exit cleanly (crash?) status=0x%X\n", unsigned(status));
 	hold("EXITVALUE: %d\n", status >> 8);
-	if (!write_held_lines())
-		output_failed(errno);
+	err = write_held_lines();
+	if (err != 0)
+		output_failed(err);
 }
 
 // In the new process: put the capture pipes in place of standard output
@@ -224,8 +229,7 @@ void start_utility(const char *path, char *argv[], const int stdout_pipe[2], con
 
 	// This process's copy of the held lines, the PID line when standard
 	// output is not a terminal, goes to the caller's stream as well.
-	const bool copied = write_all(STDOUT_FILENO, held_lines, held_length);
-	const int copy_error = errno;
+	const int copy_error = write_all(STDOUT_FILENO, held_lines, held_length);
 
 	dup2(stdout_pipe[1], STDOUT_FILENO);
 	dup2(stderr_pipe[1], STDERR_FILENO);
@@ -234,7 +238,7 @@ void start_utility(const char *path, char *argv[], const int stdout_pipe[2], con
 
 	// Standard error is the capture pipe now: the caller gets these lines
 	// in STDERR frames and then an exit value of 255.
-	if (!copied) {
+	if (copy_error != 0) {
 		// The caller's stream is broken: the utility is not run unseen.
 		say_to_caller("[PrivRunner] Failed to write to stdout: %d (%s)\n", copy_error);
 		_exit(-1);
@@ -295,8 +299,11 @@ void emit_frame(const char *frame, size_t length)
 {
 	if (pthread_mutex_lock(&emit_mutex) != 0)
 		fail(-1, "Failed to lock emit_mutex!\n");
-	if ((held_length > 0 && !write_held_lines()) || !write_all(STDOUT_FILENO, frame, length))
-		output_failed(errno);
+	int err = held_length > 0 ? write_held_lines() : 0;
+	if (err == 0)
+		err = write_all(STDOUT_FILENO, frame, length);
+	if (err != 0)
+		output_failed(err);
 	if (pthread_mutex_unlock(&emit_mutex) != 0)
 		fail(-1, "Failed to unlock emit_mutex!\n");
 }
@@ -307,8 +314,11 @@ void put_line(const char *format, ...)
 	va_start(args, format);
 	hold_v(format, args);
 	va_end(args);
-	if (output_is_terminal && !write_held_lines())
-		output_failed(errno);
+	if (output_is_terminal) {
+		const int err = write_held_lines();
+		if (err != 0)
+			output_failed(err);
+	}
 }
 
 void hold(const char *format, ...)
@@ -328,39 +338,41 @@ void hold_v(const char *format, va_list args)
 		held_length += size_t(n) < room ? size_t(n) : room - 1;
 }
 
-bool write_held_lines()
+// 0, or the error number of the write that failed.
+int write_held_lines()
 {
-	if (!write_all(STDOUT_FILENO, held_lines, held_length))
-		return false;
-	held_length = 0;
-	return true;
+	const int err = write_all(STDOUT_FILENO, held_lines, held_length);
+	if (err == 0)
+		held_length = 0;
+	return err;
 }
 
-// A caller may hand over a non-blocking descriptor.  Clearing that flag
-// would change the open file it shares with the runner, so a full pipe is
-// waited for instead; no byte is dropped.
-bool write_all(int fd, const char *bytes, size_t length)
+// Writes all of bytes to fd: a write cut short goes on where it stopped,
+// one interrupted is made again, and a descriptor that does not block is
+// waited for when full.  0, or the error number of the write that failed.
+int write_all(int fd, const void *bytes, size_t length)
 {
+	const char *next = static_cast<const char *>(bytes);
 	while (length > 0) {
-		const ssize_t n = write(fd, bytes, length);
+		const ssize_t n = write(fd, next, length);
 		if (n > 0) {
-			bytes += n;
+			next += n;
 			length -= size_t(n);
 		} else if (n == 0) {
-			errno = EIO;
-			return false;
+			return EIO;
 		} else if (errno == EAGAIN || errno == EWOULDBLOCK) {
 			if (!wait_until_writable(fd))
-				return false;
+				return errno;
 		} else if (errno != EINTR) {
-			return false;
+			return errno;
 		}
 	}
-	return true;
+	return 0;
 }
 
-// select rather than poll: the platform's poll does not take every kind of
-// descriptor (terminals).
+// Waits until fd takes more bytes; false, with errno set, when it cannot
+// be waited for.  select rather than poll: the platform's poll does not take
+// every kind of descriptor (terminals).
 bool wait_until_writable(int fd)
 {
 	for (;;) {
@@ -429,8 +441,9 @@ void fail(int code, const char *format, ...)
 	va_start(args, format);
 	hold_v(format, args);
 	va_end(args);
-	if (!write_held_lines())
-		report_output_failure(errno);
+	const int err = write_held_lines();
+	if (err != 0)
+		report_output_failure(err);
 	_exit(code & 0xff);
 }
 
