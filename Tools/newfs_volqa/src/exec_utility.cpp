@@ -15,13 +15,13 @@
 #include <sys/uio.h>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 
@@ -44,7 +44,7 @@ const int extra_args = 2;
 // the utility or ends.
 char **new_argv;
 
-void open_standard_descriptors();
+bool open_standard_descriptors();
 bool complete_superuser_identity();
 void remove_unsafe_environment();
 bool is_unsafe_variable(const char *entry);
@@ -60,7 +60,13 @@ bool wait_until_writable(int fd);
 
 int exec_utility(const FrontEnd &front_end, int argc, char *argv[])
 {
-	open_standard_descriptors();
+	// A descriptor that the caller left closed would be taken by the log,
+	// whose lines would then be copied into itself, and the utility would
+	// start without it.  Where not even /dev/null can stand in for it, the
+	// run ends at once, with that error number as its status and no output,
+	// since no output could go anywhere safe.
+	if (!open_standard_descriptors())
+		exit(errno);
 	const bool borrowed_rights = complete_superuser_identity();
 
 	const int new_argv_size = (argc - 1) + extra_args + 1;
@@ -96,20 +102,19 @@ int exec_utility(const FrontEnd &front_end, int argc, char *argv[])
 
 namespace {
 
-// A descriptor 0, 1 or 2 that the caller left closed would be taken by the
-// log, whose lines would then be copied into itself, and the utility would
-// start without it.  /dev/null stands in for each one; where even that
-// cannot be opened the run ends at once, with that error number as its
-// status and no output, since no output could go anywhere safe.
-void open_standard_descriptors()
+// Makes sure descriptors 0, 1 and 2 are open, on /dev/null where the caller
+// left them closed, so that no file this program opens takes one of their
+// numbers.  False, with errno set, when /dev/null cannot be opened.
+bool open_standard_descriptors()
 {
 	for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++) {
 		if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
 			continue;
 		// open() takes the lowest free descriptor: this very one.
 		if (open("/dev/null", O_RDWR | O_NOCTTY) == -1)
-			exit(errno);
+			return false;
 	}
+	return true;
 }
 
 // A front end started with an effective user id of 0 takes the super-user
@@ -305,8 +310,9 @@ void write_whole(int fd, struct iovec *pieces, int count)
 	}
 }
 
-// select rather than poll: the platform's poll does not take every kind of
-// descriptor (terminals).
+// Waits until fd takes more bytes; false, with errno set, when it cannot
+// be waited for.  select rather than poll: the platform's poll does not take
+// every kind of descriptor (terminals).
 bool wait_until_writable(int fd)
 {
 	for (;;) {
