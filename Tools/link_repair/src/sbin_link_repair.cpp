@@ -9,12 +9,13 @@
  */
 #include <sys/stat.h>
 #include <sys/types.h>
+
 #include <fcntl.h>
-#include <limits.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -35,7 +36,17 @@ const CommandLink command_links[] = {
 };
 const size_t command_link_count = sizeof command_links / sizeof command_links[0];
 
+// What a link found in a command link's place holds.
+enum LinkText { link_correct, link_other, link_unknown };
+
 int repair_symlink(const char *link_path, const char *link_text);
+int replace_with_link(const char *link_path, const char *link_text, bool is_folder);
+LinkText read_link_text(const char *link_path, const char *link_text);
+int make_parent_directories(const char *link_path);
+int make_directory(const char *path);
+void termination_signal_set(sigset_t *set);
+void block_termination_signals(sigset_t *previous);
+void report_error(int err, const char *format, ...) __attribute__((format(printf, 2, 3)));
 
 }  // namespace
 
@@ -54,16 +65,6 @@ int main()
 }
 
 namespace {
-
-// What a link found in a command link's place holds.
-enum LinkText { link_correct, link_other, link_unknown };
-
-int replace_with_link(const char *link_path, const char *link_text, bool is_folder);
-void termination_signal_set(sigset_t *set);
-LinkText read_link_text(const char *link_path, const char *link_text);
-int make_parent_directories(const char *link_path);
-int make_directory(const char *path);
-void report_error(int err, const char *format, ...) __attribute__((format(printf, 2, 3)));
 
 // Returns 0 when the link is correct at the end, 1 after a failure, which
 // it has reported on standard error.
@@ -101,23 +102,20 @@ int repair_symlink(const char *link_path, const char *link_text)
 	return 0;
 }
 
-/*
- * Puts the link in the place of what stands there: a new link made beside
- * it is renamed over it, so that what stood there goes only as the link
- * takes its place, and a failure leaves it as it was.  A folder, which no
- * rename replaces by a link, is removed just before, and only an empty
- * one can be.  Signals that end the run wait until the new link has its
- * name or is gone.
- */
+// Puts the link in the place of what stands there: a new link made beside
+// it is renamed over it, so that what stood there goes only as the link
+// takes its place, and a failure leaves it as it was.  A folder, which no
+// rename replaces by a link, is removed just before, and only an empty
+// one can be.  Signals that end the run wait until the new link has its
+// name or is gone.
 int replace_with_link(const char *link_path, const char *link_text, bool is_folder)
 {
 	const char *name = strrchr(link_path, '/') + 1;
 	char new_link[PATH_MAX];
 	snprintf(new_link, sizeof new_link, "%.*s.%s.%ld", int(name - link_path), link_path, name, long(getpid()));
 
-	sigset_t held, saved_mask;
-	termination_signal_set(&held);
-	sigprocmask(SIG_BLOCK, &held, &saved_mask);
+	sigset_t saved_mask;
+	block_termination_signals(&saved_mask);
 	int result = 1;
 	const char *removing = is_folder ? "Error while removing directory \"%s\"" : "Error while removing file \"%s\"";
 	// One left by a run that was killed is this program's too.
@@ -250,16 +248,32 @@ void termination_signal_set(sigset_t *set)
 		sigaddset(set, termination_signals[i]);
 }
 
+// Holds the termination signals until the mask saved in previous is set
+// again.
+void block_termination_signals(sigset_t *previous)
+{
+	sigset_t set;
+	termination_signal_set(&set);
+	sigprocmask(SIG_BLOCK, &set, previous);
+}
+
 // One line on standard error, written at once: the message, then the
-// error's text and number.  err is the failed call's errno.
+// error's text and number.  err is the failed call's errno, taken before
+// anything else ran.
 void report_error(int err, const char *format, ...)
 {
-	char message[1024];
 	va_list args;
 	va_start(args, format);
-	vsnprintf(message, sizeof message, format, args);
+	const int length = vsnprintf(NULL, 0, format, args);
 	va_end(args);
-	fprintf(stderr, "%s: %s (%d)\n", message, strerror(err), err);
+	char *message = length >= 0 ? static_cast<char *>(malloc(size_t(length) + 1)) : NULL;
+	if (message != NULL) {
+		va_start(args, format);
+		vsnprintf(message, size_t(length) + 1, format, args);
+		va_end(args);
+	}
+	fprintf(stderr, "%s: %s (%d)\n", message != NULL ? message : format, strerror(err), err);
+	free(message);
 }
 
 }  // namespace
