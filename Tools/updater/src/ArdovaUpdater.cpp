@@ -30,6 +30,7 @@
 #include <openssl/sha.h>
 
 #include <sys/types.h>
+#include <sys/select.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
@@ -68,6 +69,7 @@ const size_t line_size = 1024;
 // made before the signature is known.
 const char copy_template[] = "/tmp/ardova_updater_image.XXXXXX.dmg";
 const int copy_suffix_length = 4;
+const char mount_point_template[] = "/tmp/ardova_updater.XXXXXX";
 const char flat_package[] = ".packages/Flat/Install Ardova NTFS.mpkg";
 const char bundle_package[] = ".packages/Bundle/Install Ardova NTFS.mpkg";
 
@@ -80,7 +82,17 @@ const size_t termination_signal_count = sizeof termination_signals / sizeof term
 // The first of the termination signals received, or 0.
 volatile sig_atomic_t termination_received;
 
-void open_standard_descriptors();
+// What an update has made so far, which its clean-up takes back.
+struct Update {
+	char copy_path[sizeof copy_template];
+	bool copy_exists;
+	char mount_point[sizeof mount_point_template];
+	bool mount_point_exists;
+	char device[line_size];  // the attached image's, once attached
+	bool attached;
+};
+
+bool open_standard_descriptors();
 void reset_child_signal();
 void catch_termination_signals();
 void termination_signal_set(sigset_t *set);
@@ -89,12 +101,18 @@ void catch_termination(int signo);
 void end_by_signal(int signo);
 bool read_signature_file(const char *path, unsigned char **signature, int32_t *length);
 int do_update(const char *image_path, const unsigned char *signature, int32_t signature_length);
+int verify_into_copy(const char *image_path, const unsigned char *signature, int32_t signature_length,
+		     Update *update);
+int attach_copy(Update *update);
+int install_package(const Update *update);
+void clean_up(const Update *update);
 int verify_update_image(const char *image_path, const unsigned char *signature,
 			int32_t signature_length, int copy_fd, int *copy_error);
 FILE *open_image(const char *image_path, int *result);
 int not_a_regular_file(mode_t mode);
 int digest_and_copy(FILE *image, unsigned char *buffer, SHA_CTX *sha, int copy_fd, int *copy_error);
-int write_all(int fd, const unsigned char *data, size_t count);
+int write_all(int fd, const void *bytes, size_t length);
+bool wait_until_writable(int fd);
 int check_signature(const unsigned char *digest, const unsigned char *signature,
 		    int32_t signature_length, RSA *key);
 int read_device_name(FILE *attach_output, char *device);
@@ -110,7 +128,13 @@ void report_error(int err, const char *format, ...) __attribute__((format(printf
 
 int main(int argc, char *argv[])
 {
-	open_standard_descriptors();
+	// A descriptor 0, 1 or 2 left closed by the caller would be taken by
+	// the image, the copy or a pipe, and the commands started would write
+	// their output there or open files in its place.
+	if (!open_standard_descriptors()) {
+		report_error(errno, "Error while opening /dev/null");
+		return 1;
+	}
 	reset_child_signal();
 
 	if (argc != 3) {
@@ -139,29 +163,24 @@ int main(int argc, char *argv[])
 
 namespace {
 
-/*
- * A descriptor 0, 1 or 2 left closed by the caller would be taken by the
- * image, the copy or a pipe, and the commands started would write their
- * output there or open files in its place.  /dev/null stands in for each.
- */
-void open_standard_descriptors()
+// Makes sure descriptors 0, 1 and 2 are open, on /dev/null where the caller
+// left them closed, so that no file this program opens takes one of their
+// numbers.  False, with errno set, when /dev/null cannot be opened.
+bool open_standard_descriptors()
 {
 	for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++) {
 		if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
 			continue;
 		// open() takes the lowest free descriptor: this very one.
-		if (open("/dev/null", O_RDWR | O_NOCTTY) == -1) {
-			report_error(errno, "Error while opening /dev/null");
-			exit(1);
-		}
+		if (open("/dev/null", O_RDWR | O_NOCTTY) == -1)
+			return false;
 	}
+	return true;
 }
 
-/*
- * A caller that ignores SIGCHLD passes that on, and the kernel would then
- * reap hdiutil and installer before pclose and system could learn how they
- * ended.
- */
+// A caller that ignores SIGCHLD passes that on, and the kernel would then
+// reap hdiutil and installer before pclose and system could learn how they
+// ended.
 void reset_child_signal()
 {
 	struct sigaction action;
@@ -171,12 +190,10 @@ void reset_child_signal()
 	sigaction(SIGCHLD, &action, NULL);
 }
 
-/*
- * A signal that the caller chose to ignore stays ignored, as under nohup.
- * Interrupted calls resume: the output of a running command is still read
- * to its end and the command still waited for, so that what it attached is
- * known and can be detached.
- */
+// A signal that the caller chose to ignore stays ignored, as under nohup.
+// Interrupted calls resume: the output of a running command is still read
+// to its end and the command still waited for, so that what it attached is
+// known and can be detached.
 void catch_termination_signals()
 {
 	struct sigaction action;
@@ -224,10 +241,8 @@ void end_by_signal(int signo)
 	_exit(128 + signo);
 }
 
-/*
- * Reads the whole signature file into a new buffer.  On failure, says why
- * on standard error and returns false with nothing left open or allocated.
- */
+// Reads the whole signature file into a new buffer.  On failure, says why
+// on standard error and returns false with nothing left open or allocated.
 bool read_signature_file(const char *path, unsigned char **signature, int32_t *length)
 {
 	FILE *file = fopen(path, "r");
@@ -287,37 +302,48 @@ fail:
 	return false;
 }
 
-/*
- * Verifies the image into a private copy, attaches the copy, installs the
- * package for this kernel and detaches the copy again.  Returns 0 or an
- * error number: 5 (EIO) for a signature that does not verify, a failed or
- * silent attach; 6 (ENXIO) for a release it cannot read or a failed
- * install; 4 (EINTR) for a run stopped by a signal before the package was
- * installed; otherwise that of the call that failed.
- */
+// Verifies the image into a private copy, attaches the copy, installs the
+// package for this kernel and detaches the copy again, one step after the
+// other, each taking the next only when it succeeded; then takes back what
+// the steps made.  Returns 0 or an error number: 5 (EIO) for a signature
+// that does not verify, a failed or silent attach; 6 (ENXIO) for a release
+// it cannot read or a failed install; 4 (EINTR) for a run stopped by a
+// signal before the package was installed; otherwise that of the call that
+// failed.
 int do_update(const char *image_path, const unsigned char *signature, int32_t signature_length)
 {
-	char copy_path[sizeof copy_template];
-	char mount_point[] = "/tmp/ardova_updater.XXXXXX";
-	char device[line_size];
-	bool copy_exists = false, mount_point_exists = false, attached = false;
-	int copy_fd, copy_error = 0;
-	char *attach_command = NULL;
-	FILE *attach_output = NULL;
-	struct utsname system_name;
-	const char *package;
-	char *installer_command = NULL;
-	int status, result;
+	Update update;
+	update.copy_exists = false;
+	update.mount_point_exists = false;
+	update.attached = false;
 
-	// The image is read once, into a copy no one else can reach: the copy
-	// is what gets verified, attached and installed.  Whether the copy
-	// could be made counts only once the signature is known to be good.
-	memcpy(copy_path, copy_template, sizeof copy_path);
-	copy_fd = mkstemps(copy_path, copy_suffix_length);
+	int result = verify_into_copy(image_path, signature, signature_length, &update);
+	if (result == 0)
+		result = attach_copy(&update);
+	if (result == 0)
+		result = install_package(&update);
+	// A failure that a signal brought about, such as a command ended by
+	// the same Ctrl-C, is reported as the interruption it was.
+	if (result != 0 && termination_received != 0)
+		result = EINTR;
+	clean_up(&update);
+	return result;
+}
+
+// The image is read once, into a copy no one else can reach: the copy is
+// what gets verified, attached and installed, whatever happens to the
+// named image file meanwhile.  Whether the copy could be made counts only
+// once the signature is known to be good.
+int verify_into_copy(const char *image_path, const unsigned char *signature, int32_t signature_length,
+		     Update *update)
+{
+	int copy_error = 0;
+	memcpy(update->copy_path, copy_template, sizeof copy_template);
+	const int copy_fd = mkstemps(update->copy_path, copy_suffix_length);
 	if (copy_fd == -1)
 		copy_error = error_or(EIO);
 	else
-		copy_exists = true;
+		update->copy_exists = true;
 
 	// Past the caller's file-size limit the copy fails with EFBIG, and is
 	// removed, rather than end the run with it left behind; the commands
@@ -327,7 +353,7 @@ int do_update(const char *image_path, const unsigned char *signature, int32_t si
 	ignore.sa_handler = SIG_IGN;
 	sigemptyset(&ignore.sa_mask);
 	sigaction(SIGXFSZ, &ignore, &callers_sigxfsz);
-	result = verify_update_image(image_path, signature, signature_length, copy_fd, &copy_error);
+	int result = verify_update_image(image_path, signature, signature_length, copy_fd, &copy_error);
 	sigaction(SIGXFSZ, &callers_sigxfsz, NULL);
 	if (copy_fd != -1 && close(copy_fd) != 0 && copy_error == 0)
 		copy_error = error_or(EIO);
@@ -335,91 +361,90 @@ int do_update(const char *image_path, const unsigned char *signature, int32_t si
 		result = copy_error;
 	if (result == 0 && termination_received != 0)
 		result = EINTR;
-	if (result != 0)
-		goto out;
-
-	if (mkdtemp(mount_point) == NULL) {
-		result = error_or(EIO);
-		goto out;
-	}
-	mount_point_exists = true;
-
-	attach_command = shell_command(hdiutil_attach_command_template, "\"%s\" \"%s\"", mount_point, copy_path);
-	if (attach_command == NULL) {
-		result = error_or(ENOMEM);
-		goto out;
-	}
-	attach_output = popen(attach_command, "r");
-	if (attach_output == NULL) {
-		result = error_or(ENXIO);
-		goto out;
-	}
-	result = read_device_name(attach_output, device);
-	if (result != 0)
-		goto out;
-	result = pclose(attach_output) == 0 ? 0 : EIO;
-	attach_output = NULL;
-	if (result != 0)
-		goto out;
-	attached = true;
-
-	if (uname(&system_name) != 0) {
-		result = error_or(ENXIO);
-		goto out;
-	}
-	package = choose_package(system_name.release);
-	if (package == NULL) {
-		result = ENXIO;
-		goto out;
-	}
-
-	installer_command = shell_command("installer -pkg ", "\"%s/%s\" -target /\n", mount_point, package);
-	if (installer_command == NULL) {
-		result = ENXIO;
-		goto out;
-	}
-	// The last moment to stop without having installed anything.
-	if (termination_received != 0) {
-		result = EINTR;
-		goto out;
-	}
-	status = system(installer_command);
-	if (status != 0)
-		result = ENXIO;
-	// system() ignores SIGINT and SIGQUIT while it waits: a Ctrl-C or
-	// Ctrl-\ at the terminal shows only as the installer's shell ended
-	// by it.
-	if (status != -1 && WIFSIGNALED(status) && (WTERMSIG(status) == SIGINT || WTERMSIG(status) == SIGQUIT) &&
-	    catching(WTERMSIG(status)))
-		catch_termination(WTERMSIG(status));
-
-out:
-	// A failure that a signal brought about, such as a command ended by
-	// the same Ctrl-C, is reported as the interruption it was.
-	if (result != 0 && termination_received != 0)
-		result = EINTR;
-	free(installer_command);
-	if (attach_output != NULL)
-		pclose(attach_output);
-	if (attached)
-		detach_image(device);
-	if (mount_point_exists)
-		rmdir(mount_point);
-	free(attach_command);
-	// The copy is as large as the image: one that stays is said.
-	if (copy_exists && unlink(copy_path) != 0)
-		report_error(errno, "Error while removing %s", copy_path);
 	return result;
 }
 
-/*
- * Checks the image against the signature with the built-in key, writing
- * every byte it digests to copy_fd (none when it is -1).  Returns 0 when
- * the signature is valid, 5 (EIO) when it is not, 4 (EINTR) when a signal
- * stopped the reading, else the error of the step that failed.  A failure
- * to write the copy does not stop the digest: it is left in *copy_error
- * (unless one is there already) and the copy is written no further.
- */
+// Attaches the copy at a new mount point and takes the device name from
+// the attach command's output, which is read to its end.
+int attach_copy(Update *update)
+{
+	memcpy(update->mount_point, mount_point_template, sizeof mount_point_template);
+	if (mkdtemp(update->mount_point) == NULL)
+		return error_or(EIO);
+	update->mount_point_exists = true;
+
+	char *attach_command =
+		shell_command(hdiutil_attach_command_template, "\"%s\" \"%s\"", update->mount_point, update->copy_path);
+	if (attach_command == NULL)
+		return error_or(ENOMEM);
+	int result;
+	FILE *attach_output = popen(attach_command, "r");
+	if (attach_output == NULL) {
+		result = error_or(ENXIO);
+	} else {
+		result = read_device_name(attach_output, update->device);
+		// A failed attach has nothing to detach.
+		const int status = pclose(attach_output);
+		if (result == 0 && status != 0)
+			result = EIO;
+	}
+	free(attach_command);
+	update->attached = result == 0;
+	return result;
+}
+
+// Installs the package of the attached image that suits the running
+// kernel, unless a signal came first.
+int install_package(const Update *update)
+{
+	struct utsname system_name;
+	if (uname(&system_name) != 0)
+		return error_or(ENXIO);
+	const char *package = choose_package(system_name.release);
+	if (package == NULL)
+		return ENXIO;
+	char *installer_command = shell_command("installer -pkg ", "\"%s/%s\" -target /\n", update->mount_point, package);
+	if (installer_command == NULL)
+		return ENXIO;
+
+	int result = 0;
+	// The last moment to stop without having installed anything.
+	if (termination_received != 0) {
+		result = EINTR;
+	} else {
+		const int status = system(installer_command);
+		if (status != 0)
+			result = ENXIO;
+		// system() ignores SIGINT and SIGQUIT while it waits: a Ctrl-C
+		// or Ctrl-\ at the terminal shows only as the installer's shell
+		// ended by it.
+		if (status != -1 && WIFSIGNALED(status) &&
+		    (WTERMSIG(status) == SIGINT || WTERMSIG(status) == SIGQUIT) && catching(WTERMSIG(status)))
+			catch_termination(WTERMSIG(status));
+	}
+	free(installer_command);
+	return result;
+}
+
+// Takes back what the update made, on every path: the attached image, the
+// mount point, the copy, which is as large as the image and said when it
+// stays.
+void clean_up(const Update *update)
+{
+	if (update->attached)
+		detach_image(update->device);
+	if (update->mount_point_exists)
+		rmdir(update->mount_point);
+	if (update->copy_exists && unlink(update->copy_path) != 0)
+		report_error(errno, "Error while removing %s", update->copy_path);
+}
+
+// Checks the image against the signature with the built-in key, writing
+// every byte it digests to copy_fd (none when it is -1).  Returns 0 when
+// the signature is valid, 5 (EIO) when it is not, 4 (EINTR) when a signal
+// stopped the reading, else the error of the step that failed.  A failure
+// to write the copy does not stop the digest: it is left in *copy_error
+// (unless one is there already) and the copy is written no further.
 int verify_update_image(const char *image_path, const unsigned char *signature,
 			int32_t signature_length, int copy_fd, int *copy_error)
 {
@@ -472,12 +497,10 @@ out:
 	return result;
 }
 
-/*
- * Opens the image for reading.  Only a regular file is read: a device such
- * as /dev/zero never ends, and a FIFO has no end either and would keep the
- * open waiting for a writer, so the open itself never waits.  On failure
- * returns NULL with the error number in *result.
- */
+// Opens the image for reading.  Only a regular file is read: a device such
+// as /dev/zero never ends, and a FIFO has no end either and would keep the
+// open waiting for a writer, so the open itself never waits.  On failure
+// returns NULL with the error number in *result.
 FILE *open_image(const char *image_path, int *result)
 {
 	const int fd = open(image_path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
@@ -509,14 +532,12 @@ int not_a_regular_file(mode_t mode)
 	return EINVAL;
 }
 
-/*
- * Adds every byte of the image to the digest and, while it can be written,
- * to the copy, one buffer at a time.  How many bytes a read delivered is
- * measured by the file position, so a short last read counts whole and a
- * file whose size is a multiple of the buffer ends with a pass that adds
- * nothing.  A full read must move the position by the whole buffer: one
- * that does not advance would otherwise go on for ever.
- */
+// Adds every byte of the image to the digest and, while it can be written,
+// to the copy, one buffer at a time.  How many bytes a read delivered is
+// measured by the file position, so a short last read counts whole and a
+// file whose size is a multiple of the buffer ends with a pass that adds
+// nothing.  A full read must move the position by the whole buffer: one
+// that does not advance would otherwise go on for ever.
 int digest_and_copy(FILE *image, unsigned char *buffer, SHA_CTX *sha, int copy_fd, int *copy_error)
 {
 	for (;;) {
@@ -545,25 +566,49 @@ int digest_and_copy(FILE *image, unsigned char *buffer, SHA_CTX *sha, int copy_f
 	}
 }
 
-int write_all(int fd, const unsigned char *data, size_t count)
+// Writes all of bytes to fd: a write cut short goes on where it stopped,
+// one interrupted is made again, and a descriptor that does not block is
+// waited for when full.  0, or the error number of the write that failed.
+int write_all(int fd, const void *bytes, size_t length)
 {
-	while (count > 0) {
-		ssize_t written = write(fd, data, count);
-		if (written == -1 && errno == EINTR)
-			continue;
-		if (written <= 0)
-			return written == -1 ? error_or(EIO) : EIO;
-		data += written;
-		count -= size_t(written);
+	const char *next = static_cast<const char *>(bytes);
+	while (length > 0) {
+		const ssize_t n = write(fd, next, length);
+		if (n > 0) {
+			next += n;
+			length -= size_t(n);
+		} else if (n == 0) {
+			return EIO;
+		} else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+			if (!wait_until_writable(fd))
+				return errno;
+		} else if (errno != EINTR) {
+			return errno;
+		}
 	}
 	return 0;
 }
 
-/*
- * RSA_verify is given a copy of the signature, so the caller's buffer is
- * never written.  Only 1 counts as valid: no other answer may pass for a
- * good signature.
- */
+// Waits until fd takes more bytes; false, with errno set, when it cannot
+// be waited for.  select rather than poll: the platform's poll does not take
+// every kind of descriptor (terminals).
+bool wait_until_writable(int fd)
+{
+	for (;;) {
+		fd_set writable;
+		FD_ZERO(&writable);
+		FD_SET(fd, &writable);
+		const int ready = select(fd + 1, NULL, &writable, NULL, NULL);
+		if (ready > 0)
+			return true;
+		if (ready < 0 && errno != EINTR)
+			return false;
+	}
+}
+
+// RSA_verify is given a copy of the signature, so the caller's buffer is
+// never written.  Only 1 counts as valid: no other answer may pass for a
+// good signature.
 int check_signature(const unsigned char *digest, const unsigned char *signature,
 		    int32_t signature_length, RSA *key)
 {
@@ -576,13 +621,11 @@ int check_signature(const unsigned char *digest, const unsigned char *signature,
 	return valid == 1 ? 0 : EIO;
 }
 
-/*
- * Reads the attach command's output to its end and takes the device name
- * from the first line that begins with search_prefix: the text before its
- * first blank, tab or line end.  A line longer than the buffer arrives in
- * pieces, each tested like a line of its own.  device has room for
- * line_size bytes.
- */
+// Reads the attach command's output to its end and takes the device name
+// from the first line that begins with search_prefix: the text before its
+// first blank, tab or line end.  A line longer than the buffer arrives in
+// pieces, each tested like a line of its own.  device has room for
+// line_size bytes.
 int read_device_name(FILE *attach_output, char *device)
 {
 	char line[line_size];
@@ -600,13 +643,11 @@ int read_device_name(FILE *attach_output, char *device)
 	return 0;
 }
 
-/*
- * The package for a kernel release such as "12.5.0": Flat from release
- * 12.5 on, Bundle before it.  Major and minor are the digits before and
- * after the first '.'; a second '.' ends the release, and a number too
- * large for an int counts as the largest int.  Any other character before
- * the second '.' makes it a release this program cannot judge: NULL.
- */
+// The package for a kernel release such as "12.5.0": Flat from release
+// 12.5 on, Bundle before it.  Major and minor are the digits before and
+// after the first '.'; a second '.' ends the release, and a number too
+// large for an int counts as the largest int.  Any other character before
+// the second '.' makes it a release this program cannot judge: NULL.
 const char *choose_package(const char *release)
 {
 	int numbers[2] = {0, 0};
@@ -629,11 +670,9 @@ const char *choose_package(const char *release)
 	return major > 12 || (major == 12 && minor > 4) ? flat_package : bundle_package;
 }
 
-/*
- * A command line for /bin/sh in a new string: command, then arguments,
- * a format whose two %s fields take first and second (NULL: empty)
- * quoted by shell_quoted.
- */
+// A command line for /bin/sh in a new string: command, then arguments,
+// a format whose two %s fields take first and second (NULL: empty)
+// quoted by shell_quoted.
 char *shell_command(const char *command, const char *arguments, const char *first, const char *second)
 {
 	char *quoted_first = shell_quoted(first);
@@ -656,11 +695,9 @@ char *shell_command(const char *command, const char *arguments, const char *firs
 	return line;
 }
 
-/*
- * text for use between double quotes in a /bin/sh command: the four
- * characters that keep a meaning there ($ ` " \) get a backslash, so any
- * path, newlines included, reaches the command unchanged.
- */
+// text for use between double quotes in a /bin/sh command: the four
+// characters that keep a meaning there ($ ` " \) get a backslash, so any
+// path, newlines included, reaches the command unchanged.
 char *shell_quoted(const char *text)
 {
 	char *quoted = static_cast<char *>(malloc(2 * strlen(text) + 1));
@@ -676,11 +713,9 @@ char *shell_quoted(const char *text)
 	return quoted;
 }
 
-/*
- * Whether the detach works changes nothing in the result.  A detach that
- * could not be run is tried once more, and one that still cannot leaves
- * the image attached: that is said, with its device.
- */
+// Whether the detach works changes nothing in the result.  A detach that
+// could not be run is tried once more, and one that still cannot leaves
+// the image attached: that is said, with its device.
 void detach_image(const char *device)
 {
 	char *command = shell_command("hdiutil detach ", "\"%s\"", device, NULL);
@@ -692,12 +727,10 @@ void detach_image(const char *device)
 		report_error(err, "Error while detaching %s, which stays attached", device);
 }
 
-/*
- * Runs command with system(); 0 when it ran to its end, whatever its exit
- * status.  Otherwise why not: the error number when it could not be
- * started, ENOENT when the shell found nothing to run, EINTR when it was
- * ended by a signal.
- */
+// Runs command with system(); 0 when it ran to its end, whatever its exit
+// status.  Otherwise why not: the error number when it could not be
+// started, ENOENT when the shell found nothing to run, EINTR when it was
+// ended by a signal.
 int run_to_its_end(const char *command)
 {
 	errno = 0;
@@ -717,11 +750,9 @@ int error_or(int fallback)
 	return errno != 0 ? errno : fallback;
 }
 
-/*
- * One line on standard error, written at once: the message, then the
- * error's text and number.  err is the failed call's errno, taken before
- * anything else runs.
- */
+// One line on standard error, written at once: the message, then the
+// error's text and number.  err is the failed call's errno, taken before
+// anything else ran.
 void report_error(int err, const char *format, ...)
 {
 	va_list args;
