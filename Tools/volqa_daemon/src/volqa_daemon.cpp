@@ -35,20 +35,8 @@
 #include <cstring>
 #include <vector>
 
-static const char program_name[] = "ardova_ntfs_daemon";
-static const char pid_file_path[] = "/var/run/ardova_ntfs_daemon.pid";
-static const char error_prefix[] = "[ardova_ntfs_daemon] ERROR: ";
-static const char volqa_type_name[] = "fusefs_ardntfs";
-static const mode_t pid_file_mode = 0644;
-// What read_record answers for a record it could not read.
-static const int record_unreadable = -2;
-
-static volatile sig_atomic_t sigterm_received = 0;
-static volatile sig_atomic_t sigint_received = 0;
-static volatile sig_atomic_t sigusr1_received = 0;
-
-// The program's operations; the helpers declared static after them are its
-// private means.
+// The program's operations, which the tests of the unmount pass call too;
+// everything else is in the anonymous namespace below.
 int start_instance(char *program);
 int unload(FILE *pid_stream);
 void run_instance() __attribute__((noreturn));
@@ -66,6 +54,20 @@ bool try_unmount_posix(const struct statfs *fs, bool force);
 bool try_unmount_diskarbitration(const struct statfs *fs, bool force);
 void unmount_callback(DADiskRef disk, DADissenterRef dissenter, void *context);
 
+namespace {
+
+const char program_name[] = "ardova_ntfs_daemon";
+const char pid_file_path[] = "/var/run/ardova_ntfs_daemon.pid";
+const char error_prefix[] = "[ardova_ntfs_daemon] ERROR: ";
+const char volqa_type_name[] = "fusefs_ardntfs";
+const mode_t pid_file_mode = 0644;
+// What read_record answers for a record it could not read.
+const int record_unreadable = -2;
+
+volatile sig_atomic_t sigterm_received = 0;
+volatile sig_atomic_t sigint_received = 0;
+volatile sig_atomic_t sigusr1_received = 0;
+
 // Where a listed volume stands in the mount table now.
 enum VolumeState {
 	volume_gone,         // unmounted
@@ -73,36 +75,47 @@ enum VolumeState {
 	volume_unreachable   // covered by another mount, moved, or not to be told
 };
 
-static bool open_standard_descriptors();
-static int open_pid_file(int flags);
-static int holds_pid_file(int fd);
-static void add_request_signals(sigset_t *set);
-static void termination_signal_set(sigset_t *set);
-static int create_record_and_fork(char *program, const sigset_t *saved_mask);
-static bool tell_to_go_on(int fd);
-static int read_record(FILE *stream, unsigned *pid);
-static int scan_record(FILE *stream, unsigned *pid);
-static int remove_pid_file(FILE *pid_stream);
-static bool is_recorded_instance(unsigned pid, FILE *record);
-static bool exists(pid_t pid);
-static bool is_program_name(const char *command, size_t size);
-static bool delete_own_pid_file();
-static void discard_new_pid_file(FILE *pid_stream);
-static bool list_volqa_volumes(std::vector<struct statfs> *volumes);
-static VolumeState volume_state(const struct statfs *listed);
-static bool same_volume(const struct statfs *a, const struct statfs *b);
-static const char *enter_mount_point_folder(const char *mount_point);
-static bool enter_folder(const char *name, size_t length);
-static bool is_plain_name(const char *name, size_t length);
-static void info(const char *format, ...) __attribute__((format(printf, 1, 2)));
-static void error(const char *format, ...) __attribute__((format(printf, 1, 2)));
+bool open_standard_descriptors();
+int open_pid_file(int flags);
+int holds_pid_file(int fd);
+void add_request_signals(sigset_t *set);
+void termination_signal_set(sigset_t *set);
+void block_termination_signals(sigset_t *previous);
+int launch_instance(char *program, const sigset_t *saved_mask);
+pid_t start_child(char *program, const sigset_t *saved_mask, FILE *pid_stream, int *go_ahead);
+void become_instance(char *program, const sigset_t *saved_mask, FILE *pid_stream, const int pipe_fds[2])
+	__attribute__((noreturn));
+bool record_instance(FILE *pid_stream, pid_t pid);
+bool tell_to_go_on(int fd);
+int read_record(FILE *stream, unsigned *pid);
+int scan_record(FILE *stream, unsigned *pid);
+int remove_pid_file(FILE *pid_stream);
+bool is_recorded_instance(unsigned pid, FILE *record);
+bool exists(pid_t pid);
+bool is_program_name(const char *command, size_t size);
+bool delete_own_pid_file();
+void discard_new_pid_file(FILE *pid_stream);
+bool list_volqa_volumes(std::vector<struct statfs> *volumes);
+VolumeState volume_state(const struct statfs *listed);
+bool same_volume(const struct statfs *a, const struct statfs *b);
+const char *enter_mount_point_folder(const char *mount_point);
+void leave_mount_point_folder();
+bool enter_folder(const char *name, size_t length);
+bool is_plain_name(const char *name, size_t length);
+void info(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void error(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+}  // namespace
 
 int main(int argc, char *argv[])
 {
 	// Nothing this program opens may take the place of a closed standard
 	// stream: a message would land in the pid file.
-	if (!open_standard_descriptors())
+	if (!open_standard_descriptors()) {
+		const int err = errno;
+		error("Could not open /dev/null: %d (%s)", err, strerror(err));
 		return 1;
+	}
 	// Messages to a reader that went away are lost; the work goes on.
 	signal(SIGPIPE, SIG_IGN);
 
@@ -124,11 +137,9 @@ int main(int argc, char *argv[])
 	return 1;
 }
 
-/*
- * The start: stop a recorded instance, create the new pid file locked, fork,
- * and let the child become the instance by re-executing this program with
- * "-f" while the launcher records the child's id.
- */
+// The start: stop a recorded instance, create the new pid file locked, fork,
+// and let the child become the instance by re-executing this program with
+// "-f" while the launcher records the child's id.
 int start_instance(char *program)
 {
 	int fd = open_pid_file(O_RDWR | O_EXLOCK | O_NOFOLLOW);
@@ -150,114 +161,16 @@ int start_instance(char *program)
 	// From here until the record is whole and the child told to go on, a
 	// signal that would end the launcher waits: the record never stays
 	// empty, and never names a child that was not told.
-	sigset_t held, saved_mask;
-	termination_signal_set(&held);
-	sigprocmask(SIG_BLOCK, &held, &saved_mask);
-	const int status = create_record_and_fork(program, &saved_mask);
+	sigset_t saved_mask;
+	block_termination_signals(&saved_mask);
+	const int status = launch_instance(program, &saved_mask);
 	sigprocmask(SIG_SETMASK, &saved_mask, NULL);
 	return status;
 }
 
-/*
- * Creates the pid file locked, forks the child that becomes the instance,
- * records it and tells it to go on.  saved_mask is the signal mask to hand
- * the instance.  Returns the launcher's exit status.
- */
-static int create_record_and_fork(char *program, const sigset_t *saved_mask)
-{
-	// Locked from the moment it exists; fails when the old file stayed.
-	int fd = open_pid_file(O_RDWR | O_EXLOCK | O_CREAT | O_EXCL);
-	FILE *pid_stream = fd >= 0 ? fdopen(fd, "w") : NULL;
-	if (pid_stream == NULL) {
-		if (fd >= 0) {
-			unlink(pid_file_path);
-			close(fd);
-		}
-		info("Could not open .pid-file for writing! (Are you running the program with sufficient privileges?)");
-		return 2;
-	}
-
-	// The child becomes the instance only once the launcher has recorded
-	// it: a launcher killed before that leaves no instance that nothing
-	// records.  The child reads one byte, or the end of the pipe.
-	int recorded[2];
-	if (pipe(recorded) != 0) {
-		int err = errno;
-		error("Could not start the background instance: %d (%s)", err, strerror(err));
-		discard_new_pid_file(pid_stream);
-		return 2;
-	}
-
-	// The child keeps the requests blocked through the re-execution, so
-	// that one sent as soon as its id is recorded waits for the handlers
-	// instead of killing it; every other signal it takes as the caller
-	// left it.
-	sigset_t child_mask = *saved_mask;
-	add_request_signals(&child_mask);
-	pid_t pid = fork();
-	if (pid == 0) {
-		fclose(pid_stream);
-		close(recorded[1]);
-		sigprocmask(SIG_SETMASK, &child_mask, NULL);
-		char byte;
-		ssize_t got;
-		while ((got = read(recorded[0], &byte, 1)) < 0 && errno == EINTR) {
-		}
-		close(recorded[0]);
-		if (got != 1)
-			return 0;
-		char dash_f[] = "-f";
-		char *args[] = {program, dash_f, NULL};
-		execv(program, args);
-		return 0;
-	}
-	int fork_error = errno;
-	close(recorded[0]);
-	if (pid < 0) {
-		error("Could not start the background instance: %d (%s)", fork_error, strerror(fork_error));
-		close(recorded[1]);
-		discard_new_pid_file(pid_stream);
-		return 2;
-	}
-
-	// The record is whole and the child told to go on before the lock is
-	// released: a stopper never finds a record of a child that may still
-	// give up.
-	int err = 0;
-	if (fprintf(pid_stream, "%u\n", unsigned(pid)) < 0 || fflush(pid_stream) != 0) {
-		err = errno;
-		error("Could not write %s: %d (%s)", pid_file_path, err, strerror(err));
-	} else if (!tell_to_go_on(recorded[1])) {
-		err = errno;
-		error("Could not start the background instance: %d (%s)", err, strerror(err));
-	}
-	close(recorded[1]);  // a child not told ends without becoming the instance
-	if (err != 0) {
-		waitpid(pid, NULL, 0);
-		discard_new_pid_file(pid_stream);
-		return 2;
-	}
-	fclose(pid_stream);
-	info("ardova_ntfs_daemon started with process id %d.", int(pid));
-	return 0;
-}
-
-// One byte down the pipe tells the child to become the instance.
-static bool tell_to_go_on(int fd)
-{
-	ssize_t n;
-	while ((n = write(fd, "", 1)) < 0 && errno == EINTR) {
-	}
-	if (n == 0)
-		errno = EIO;
-	return n == 1;
-}
-
-/*
- * Stops the recorded instance and removes the pid file.  Given a stream,
- * the caller holds its lock and closes it; given none, the file is opened
- * here and its lock is kept until the process ends.
- */
+// Stops the recorded instance and removes the pid file.  Given a stream,
+// the caller holds its lock and closes it; given none, the file is opened
+// here and its lock is kept until the process ends.
 int unload(FILE *pid_stream)
 {
 	FILE *stream = pid_stream;
@@ -306,11 +219,9 @@ int unload(FILE *pid_stream)
 	return result;
 }
 
-/*
- * The background instance: wait for a request and carry it out.  The
- * requests stay blocked except while waiting, so a flag set at any moment
- * is seen by the next check without another signal.
- */
+// The background instance: wait for a request and carry it out.  The
+// requests stay blocked except while waiting, so a flag set at any moment
+// is seen by the next check without another signal.
 void run_instance()
 {
 	signal(SIGTERM, catch_sigterm);
@@ -385,10 +296,8 @@ void terminate_gracefully()
 	exit(0);
 }
 
-/*
- * The unmount pass: every volume of the driver's type, one at a time.
- * True when none of those listed is left mounted.
- */
+// The unmount pass: every volume of the driver's type, one at a time.
+// True when none of those listed is left mounted.
 bool unmount_volqa_filesystems(bool use_diskarbitration, bool force_retry)
 {
 	std::vector<struct statfs> volumes;
@@ -425,12 +334,10 @@ bool try_unmount(const struct statfs *fs, bool use_diskarbitration, bool force)
 	return try_unmount_posix(fs, force);
 }
 
-/*
- * Unmounts the listed volume and no other: its path is walked without
- * following links, the mount table must then still show the volume as the
- * last mount on that path, and it must be gone afterwards.  A volume that
- * is gone already counts as unmounted.
- */
+// Unmounts the listed volume and no other: its path is walked without
+// following links, the mount table must then still show the volume as the
+// last mount on that path, and it must be gone afterwards.  A volume that
+// is gone already counts as unmounted.
 bool try_unmount_posix(const struct statfs *fs, bool force)
 {
 	bool unmounted = false;
@@ -446,11 +353,7 @@ bool try_unmount_posix(const struct statfs *fs, bool force)
 	case volume_unreachable:
 		break;
 	}
-	// Back to the root, which never waits for a server and keeps no
-	// file system busy; the program names every file by its full path.
-	if (chdir("/") != 0) {
-		// The root is always there to enter.
-	}
+	leave_mount_point_folder();
 	return unmounted;
 }
 
@@ -500,15 +403,128 @@ void unmount_callback(DADiskRef, DADissenterRef dissenter, void *context)
 	CFRunLoopStop(CFRunLoopGetCurrent());
 }
 
-/*
- * Opens, or with O_CREAT | O_EXCL creates, the pid file with its lock.  A
- * file deleted or replaced while this process waited for the lock is not
- * the record any more: look again.  That holds for a new file too, where
- * the system creates it first and locks it after: a stopper may lock the
- * empty file in between, take it for a damaged record and delete it.  Any
- * other failure to compare them is an error, never a reason to retry.
- */
-static int open_pid_file(int flags)
+namespace {
+
+// Creates the pid file, starts the child that becomes the instance,
+// records it and tells it to go on; the launcher's exit status.  The
+// instance gets saved_mask, the caller's signal mask.
+int launch_instance(char *program, const sigset_t *saved_mask)
+{
+	// Locked from the moment it exists; fails when the old file stayed.
+	const int fd = open_pid_file(O_RDWR | O_EXLOCK | O_CREAT | O_EXCL);
+	FILE *pid_stream = fd >= 0 ? fdopen(fd, "w") : NULL;
+	if (pid_stream == NULL) {
+		if (fd >= 0) {
+			unlink(pid_file_path);
+			close(fd);
+		}
+		info("Could not open .pid-file for writing! (Are you running the program with sufficient privileges?)");
+		return 2;
+	}
+	int go_ahead = -1;
+	const pid_t pid = start_child(program, saved_mask, pid_stream, &go_ahead);
+	if (pid < 0) {
+		discard_new_pid_file(pid_stream);
+		return 2;
+	}
+	// The record is whole and the child told to go on before the lock is
+	// released: a stopper never finds a record of a child that may still
+	// give up.
+	const bool recorded = record_instance(pid_stream, pid) && tell_to_go_on(go_ahead);
+	close(go_ahead);  // a child not told ends without becoming the instance
+	if (!recorded) {
+		waitpid(pid, NULL, 0);
+		discard_new_pid_file(pid_stream);
+		return 2;
+	}
+	fclose(pid_stream);
+	info("ardova_ntfs_daemon started with process id %d.", int(pid));
+	return 0;
+}
+
+// Forks the child that becomes the instance once told to go on, through the
+// pipe whose writing end is left in *go_ahead.  The child becomes the
+// instance only once the launcher has recorded it: a launcher killed before
+// that leaves no instance that nothing records.  The child's id, or -1
+// once said why.
+pid_t start_child(char *program, const sigset_t *saved_mask, FILE *pid_stream, int *go_ahead)
+{
+	int pipe_fds[2];
+	if (pipe(pipe_fds) != 0) {
+		const int err = errno;
+		error("Could not start the background instance: %d (%s)", err, strerror(err));
+		return -1;
+	}
+	const pid_t pid = fork();
+	if (pid == 0)
+		become_instance(program, saved_mask, pid_stream, pipe_fds);
+	const int err = errno;
+	close(pipe_fds[0]);
+	if (pid < 0) {
+		close(pipe_fds[1]);
+		error("Could not start the background instance: %d (%s)", err, strerror(err));
+		return -1;
+	}
+	*go_ahead = pipe_fds[1];
+	return pid;
+}
+
+// In the child: waits to be told, one byte or the end of the pipe, then
+// becomes the instance by executing this program with "-f".  The requests
+// stay blocked through the execution, so that one sent as soon as the id
+// is recorded waits for the handlers instead of killing the instance;
+// every other signal is taken as the caller left it.  Ends with 0 when not
+// told, or when the execution fails.
+void become_instance(char *program, const sigset_t *saved_mask, FILE *pid_stream, const int pipe_fds[2])
+{
+	fclose(pid_stream);
+	close(pipe_fds[1]);
+	sigset_t mask = *saved_mask;
+	add_request_signals(&mask);
+	sigprocmask(SIG_SETMASK, &mask, NULL);
+	char byte;
+	ssize_t got;
+	while ((got = read(pipe_fds[0], &byte, 1)) < 0 && errno == EINTR) {
+	}
+	close(pipe_fds[0]);
+	if (got == 1) {
+		char dash_f[] = "-f";
+		char *args[] = {program, dash_f, NULL};
+		execv(program, args);
+	}
+	exit(0);
+}
+
+// Writes the child's id to the new pid file, flushed.
+bool record_instance(FILE *pid_stream, pid_t pid)
+{
+	if (fprintf(pid_stream, "%u\n", unsigned(pid)) >= 0 && fflush(pid_stream) == 0)
+		return true;
+	const int err = errno;
+	error("Could not write %s: %d (%s)", pid_file_path, err, strerror(err));
+	return false;
+}
+
+// One byte down the pipe tells the child to become the instance.
+bool tell_to_go_on(int fd)
+{
+	ssize_t n;
+	while ((n = write(fd, "", 1)) < 0 && errno == EINTR) {
+	}
+	if (n == 1)
+		return true;
+	const int err = n == 0 ? EIO : errno;
+	error("Could not start the background instance: %d (%s)", err, strerror(err));
+	return false;
+}
+
+// Opens, or with O_CREAT | O_EXCL creates, the pid file with its lock.  A
+// file deleted or replaced while this process waited for the lock is not
+// the record any more: look again.  That holds for a new file too, where
+// the system creates it first and locks it after: a stopper may lock the
+// empty file in between, take it for a damaged record and delete it.  Any
+// other failure to compare them is an error, never a reason to retry.
+int open_pid_file(int flags)
 {
 	for (;;) {
 		int fd = open(pid_file_path, flags, pid_file_mode);
@@ -528,7 +544,7 @@ static int open_pid_file(int flags)
 
 // 1 when the path names the file the descriptor holds, 0 when that file was
 // deleted or replaced, -1 with errno set when it cannot be told.
-static int holds_pid_file(int fd)
+int holds_pid_file(int fd)
 {
 	struct stat held, named;
 	if (fstat(fd, &held) != 0)
@@ -538,27 +554,23 @@ static int holds_pid_file(int fd)
 	return held.st_dev == named.st_dev && held.st_ino == named.st_ino ? 1 : 0;
 }
 
-/*
- * Makes sure descriptors 0 to 2 are open, on /dev/null where they were
- * closed, so that no file this program opens becomes one of them.
- */
-static bool open_standard_descriptors()
+// Makes sure descriptors 0, 1 and 2 are open, on /dev/null where the caller
+// left them closed, so that no file this program opens takes one of their
+// numbers.  False, with errno set, when /dev/null cannot be opened.
+bool open_standard_descriptors()
 {
-	for (int fd = 0; fd <= 2; fd++) {
+	for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++) {
 		if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
 			continue;
-		// The lowest free descriptor is fd itself.
-		if (open("/dev/null", O_RDWR) < 0) {
-			int err = errno;
-			error("Could not open /dev/null: %d (%s)", err, strerror(err));
+		// open() takes the lowest free descriptor: this very one.
+		if (open("/dev/null", O_RDWR | O_NOCTTY) == -1)
 			return false;
-		}
 	}
 	return true;
 }
 
 // Adds the signals that ask the instance to do something.
-static void add_request_signals(sigset_t *set)
+void add_request_signals(sigset_t *set)
 {
 	sigaddset(set, SIGTERM);
 	sigaddset(set, SIGINT);
@@ -567,24 +579,33 @@ static void add_request_signals(sigset_t *set)
 
 // Every signal that ends a run by default and that a caller, a terminal or
 // a limit may send; the faults are left alone, they mean a defect.
-static const int termination_signals[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGTERM,   SIGALRM,
-					  SIGUSR1, SIGUSR2, SIGXCPU, SIGVTALRM, SIGPROF};
+const int termination_signals[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGTERM,   SIGALRM,
+				   SIGUSR1, SIGUSR2, SIGXCPU, SIGVTALRM, SIGPROF};
+const size_t termination_signal_count = sizeof termination_signals / sizeof termination_signals[0];
 
-static void termination_signal_set(sigset_t *set)
+void termination_signal_set(sigset_t *set)
 {
 	sigemptyset(set);
-	for (size_t i = 0; i < sizeof termination_signals / sizeof termination_signals[0]; i++)
+	for (size_t i = 0; i < termination_signal_count; i++)
 		sigaddset(set, termination_signals[i]);
+}
+
+// Holds the termination signals until the mask saved in previous is set
+// again.
+void block_termination_signals(sigset_t *previous)
+{
+	sigset_t set;
+	termination_signal_set(&set);
+	sigprocmask(SIG_BLOCK, &set, previous);
 }
 
 // Empties and deletes the locked pid file of the stream; a signal that
 // would end the run meanwhile waits, so that the record is never left
 // emptied but not deleted by one.
-static int remove_pid_file(FILE *pid_stream)
+int remove_pid_file(FILE *pid_stream)
 {
-	sigset_t held, saved_mask;
-	termination_signal_set(&held);
-	sigprocmask(SIG_BLOCK, &held, &saved_mask);
+	sigset_t saved_mask;
+	block_termination_signals(&saved_mask);
 	int result = 0;
 	if (ftruncate(fileno(pid_stream), 0) != 0) {
 		int err = errno;
@@ -598,15 +619,13 @@ static int remove_pid_file(FILE *pid_stream)
 	return result;
 }
 
-/*
- * Reads the record as "%u" does, yet the same on every ABI: a number that
- * does not fit in 32 bits, or has a minus sign, reads as UINT_MAX, which is
- * no process id.  Returns the count "%u" would: 1 for a number, 0 when
- * something else stands there, -1 at the end of the file; or
- * record_unreadable, errno set, when the file could not be read, which
- * says nothing of what it holds.
- */
-static int read_record(FILE *stream, unsigned *pid)
+// Reads the record as "%u" does, yet the same on every ABI: a number that
+// does not fit in 32 bits, or has a minus sign, reads as UINT_MAX, which is
+// no process id.  Returns the count "%u" would: 1 for a number, 0 when
+// something else stands there, -1 at the end of the file; or
+// record_unreadable, errno set, when the file could not be read, which
+// says nothing of what it holds.
+int read_record(FILE *stream, unsigned *pid)
 {
 	unsigned value = 0;
 	const int count = scan_record(stream, &value);
@@ -616,7 +635,7 @@ static int read_record(FILE *stream, unsigned *pid)
 	return count;
 }
 
-static int scan_record(FILE *stream, unsigned *pid)
+int scan_record(FILE *stream, unsigned *pid)
 {
 	int c;
 	do
@@ -642,20 +661,18 @@ static int scan_record(FILE *stream, unsigned *pid)
 	return 1;
 }
 
-/*
- * Whether the record's process is to be taken for the instance it was
- * written for.  Only a process shown not to be is a stranger: one gone, or
- * one whose identity could be read and is another's.  The launcher records
- * its child once the child has started, so the instance started no later
- * than the record was written (a second's grace, as file times may be
- * whole seconds); a process that got the id afterwards is another.  The
- * instance also runs this program, by the name the system keeps for it
- * (links followed).  A process whose identity cannot be read is taken for
- * the instance: not being able to tell is no proof that it is gone.  0 and
- * ids of 2^31 and above would address a process group or every process,
- * and the caller never takes itself for the instance.
- */
-static bool is_recorded_instance(unsigned pid, FILE *record)
+// Whether the record's process is to be taken for the instance it was
+// written for.  Only a process shown not to be is a stranger: one gone, or
+// one whose identity could be read and is another's.  The launcher records
+// its child once the child has started, so the instance started no later
+// than the record was written (a second's grace, as file times may be
+// whole seconds); a process that got the id afterwards is another.  The
+// instance also runs this program, by the name the system keeps for it
+// (links followed).  A process whose identity cannot be read is taken for
+// the instance: not being able to tell is no proof that it is gone.  0 and
+// ids of 2^31 and above would address a process group or every process,
+// and the caller never takes itself for the instance.
+bool is_recorded_instance(unsigned pid, FILE *record)
 {
 	if (pid == 0 || pid > unsigned(INT_MAX) || pid_t(pid) == getpid())
 		return false;
@@ -674,14 +691,14 @@ static bool is_recorded_instance(unsigned pid, FILE *record)
 }
 
 // Whether a process has the id; only "no such process" says it has not.
-static bool exists(pid_t pid)
+bool exists(pid_t pid)
 {
 	return kill(pid, 0) == 0 || errno != ESRCH;
 }
 
 // The command name is this program's name, or the longest beginning of it
 // that the system keeps (MAXCOMLEN characters, or one fewer).
-static bool is_program_name(const char *command, size_t size)
+bool is_program_name(const char *command, size_t size)
 {
 	const char *end = static_cast<const char *>(memchr(command, '\0', size));
 	const size_t length = end != NULL ? size_t(end - command) : size;
@@ -691,11 +708,9 @@ static bool is_program_name(const char *command, size_t size)
 	return length == full || length >= MAXCOMLEN - 1;
 }
 
-/*
- * The instance removes its record only while it names the instance: a
- * newer start may have replaced it, and a hand-started instance has none.
- */
-static bool delete_own_pid_file()
+// The instance removes its record only while it names the instance: a
+// newer start may have replaced it, and a hand-started instance has none.
+bool delete_own_pid_file()
 {
 	// Read and write: a FIFO opened for reading alone would wait for a
 	// writer before the lock could refuse it.
@@ -714,7 +729,7 @@ static bool delete_own_pid_file()
 }
 
 // A pid file this start created but will not fill: no record of nothing.
-static void discard_new_pid_file(FILE *pid_stream)
+void discard_new_pid_file(FILE *pid_stream)
 {
 	if (unlink(pid_file_path) != 0)
 		error("Could not delete %s!", pid_file_path);
@@ -723,7 +738,7 @@ static void discard_new_pid_file(FILE *pid_stream)
 
 // The driver's volumes, copied: the next getmntinfo reuses its storage.
 // The table holds the root at least, so an empty one is a failure.
-static bool list_volqa_volumes(std::vector<struct statfs> *volumes)
+bool list_volqa_volumes(std::vector<struct statfs> *volumes)
 {
 	// Only names are needed: MNT_WAIT would ask every volume for fresh
 	// figures, and a hung one would stall the pass.
@@ -742,7 +757,7 @@ static bool list_volqa_volumes(std::vector<struct statfs> *volumes)
 }
 
 // From a fresh look at the mount table, which asks no volume anything.
-static VolumeState volume_state(const struct statfs *listed)
+VolumeState volume_state(const struct statfs *listed)
 {
 	struct statfs *mounts = NULL;
 	int count = getmntinfo(&mounts, MNT_NOWAIT);
@@ -762,22 +777,20 @@ static VolumeState volume_state(const struct statfs *listed)
 }
 
 // The same mount: file-system id, type name and device name.
-static bool same_volume(const struct statfs *a, const struct statfs *b)
+bool same_volume(const struct statfs *a, const struct statfs *b)
 {
 	return memcmp(&a->f_fsid, &b->f_fsid, sizeof a->f_fsid) == 0 &&
 	       strcmp(a->f_fstypename, b->f_fstypename) == 0 && strcmp(a->f_mntfromname, b->f_mntfromname) == 0;
 }
 
-/*
- * Makes the folder that holds the mount point the working folder, entered
- * one name at a time from the root without following a symbolic link, and
- * returns the mount point's own name in it, or NULL.  Whoever owns a folder
- * on the path may swap it for a link after the listing; held this way, the
- * path leads where it leads now, and nowhere a link points.  Only folders
- * above the mount point are opened: the volume itself is never asked
- * anything, as its server may not answer.
- */
-static const char *enter_mount_point_folder(const char *mount_point)
+// Makes the folder that holds the mount point the working folder, entered
+// one name at a time from the root without following a symbolic link, and
+// returns the mount point's own name in it, or NULL.  Whoever owns a folder
+// on the path may swap it for a link after the listing; held this way, the
+// path leads where it leads now, and nowhere a link points.  Only folders
+// above the mount point are opened: the volume itself is never asked
+// anything, as its server may not answer.
+const char *enter_mount_point_folder(const char *mount_point)
 {
 	const char *last_slash = strrchr(mount_point, '/');
 	if (mount_point[0] != '/' || !is_plain_name(last_slash + 1, strlen(last_slash + 1)) || chdir("/") != 0)
@@ -790,7 +803,16 @@ static const char *enter_mount_point_folder(const char *mount_point)
 	return last_slash + 1;
 }
 
-static bool enter_folder(const char *name, size_t length)
+// Back to the root, which never waits for a server and keeps no file
+// system busy; the program names every file by its full path, and the next
+// attempt starts from the root in any case.
+void leave_mount_point_folder()
+{
+	while (chdir("/") != 0 && errno == EINTR) {
+	}
+}
+
+bool enter_folder(const char *name, size_t length)
 {
 	char folder[MAXPATHLEN];
 	if (!is_plain_name(name, length) || length >= sizeof folder)
@@ -808,14 +830,14 @@ static bool enter_folder(const char *name, size_t length)
 }
 
 // A name in a folder, not "." or "..", which lead elsewhere.
-static bool is_plain_name(const char *name, size_t length)
+bool is_plain_name(const char *name, size_t length)
 {
 	return length > 0 && !(name[0] == '.' && (length == 1 || (length == 2 && name[1] == '.')));
 }
 
 // One write per line, so that lines of concurrent runs never mix.  The
 // longest message holds one mount point of at most MAXPATHLEN bytes.
-static void write_line(FILE *stream, const char *prefix, const char *format, va_list ap)
+void write_line(FILE *stream, const char *prefix, const char *format, va_list ap)
 {
 	char line[2 * MAXPATHLEN];
 	size_t length = strlen(prefix);
@@ -830,7 +852,7 @@ static void write_line(FILE *stream, const char *prefix, const char *format, va_
 	fflush(stream);
 }
 
-static void info(const char *format, ...)
+void info(const char *format, ...)
 {
 	va_list ap;
 	va_start(ap, format);
@@ -838,7 +860,7 @@ static void info(const char *format, ...)
 	va_end(ap);
 }
 
-static void error(const char *format, ...)
+void error(const char *format, ...)
 {
 	int saved_errno = errno;
 	va_list ap;
@@ -847,3 +869,5 @@ static void error(const char *format, ...)
 	va_end(ap);
 	errno = saved_errno;
 }
+
+}  // namespace
