@@ -67,11 +67,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
 	if (xml_form_fits(written, off_t(size)))
 		xml = CFPropertyListCreateXMLData(nullptr, written);
 	if (xml != nullptr) {
-		off_t left = kLargestFile;
-		if (!count_bytes(kXMLFrame, &left) || !count_xml(written, 0, &left) ||
-		    CFDataGetLength(xml) > kLargestFile - left) {
+		off_t left = largest_file;
+		if (!count_bytes(xml_frame, &left) || !count_xml(written, 0, &left) ||
+		    CFDataGetLength(xml) > largest_file - left) {
 			fprintf(stderr, "XML form larger than counted (%ld bytes, counted %lld)\n",
-				long(CFDataGetLength(xml)), static_cast<long long>(kLargestFile - left));
+				long(CFDataGetLength(xml)), static_cast<long long>(largest_file - left));
 			abort();
 		}
 		CFDataRef xml2 = reread(xml);

@@ -35,75 +35,85 @@
 #include <sys/stat.h>
 
 #include <copyfile.h>
-#include <errno.h>
 #include <fcntl.h>
-#include <limits.h>
 #include <signal.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
 #include <unistd.h>
 
-/* The file being set: open and locked from the read on. */
-struct plist_file {
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// The file being set: open and locked from the read on.
+struct PlistFile {
 	int fd;
-	bool writable;        /* opened for writing too */
-	struct stat st;       /* as it was read */
-	char path[PATH_MAX];  /* as named, links not followed */
+	bool writable;  // opened for writing too
+	struct stat st;  // as it was read
+	char path[PATH_MAX];  // as named, links not followed
 	char folder[PATH_MAX];
-	const char *name;     /* its name in folder, links followed */
-	CFDataRef content;    /* as it was read: what a failed write puts back */
+	const char *name;  // its name in folder, links followed
+	CFDataRef content;  // as it was read: what a failed write puts back
 };
 
-/* The 32-bit platform reads no file of 2 GiB or more. */
-static const off_t kLargestFile = 0x7fffffff;
-/* Each retry of the open means that the file was replaced meanwhile. */
-static const int kOpenAttempts = 1000;
-/* The XML form may take this many bytes for each byte of the file, and
- * kXMLAllowance more, but never more than the platform reads back. */
-static const off_t kXMLBytesPerFileByte = 4;
-static const off_t kXMLAllowance = 4 * 1024 * 1024;
-/* The declaration, the document type and the plist element take fewer. */
-static const off_t kXMLFrame = 256;
+// The 32-bit platform reads no file of 2 GiB or more.
+const off_t largest_file = 0x7fffffff;
+// Each retry of the open means that the file was replaced meanwhile.
+const int open_attempts = 1000;
+// The XML form may take this many bytes for each byte of the file, and
+// xml_allowance more, but never more than the platform reads back.
+const off_t xml_bytes_per_file_byte = 4;
+const off_t xml_allowance = 4 * 1024 * 1024;
+// The declaration, the document type and the plist element take fewer.
+const off_t xml_frame = 256;
 
-enum write_outcome { WRITTEN, FAILED, IN_PLACE_INSTEAD };
+enum WriteOutcome { outcome_written, outcome_failed, outcome_in_place_instead };
 
-/* The rename way's new file, removed by the signal handlers while it
- * exists; relative to the folder, which is the working directory then. */
-static volatile sig_atomic_t temporary_exists;
-static char temporary_name[NAME_MAX + 1];
+// The rename way's new file, removed by the signal handlers while it
+// exists; relative to the folder, which is the working directory then.
+volatile sig_atomic_t temporary_exists;
+char temporary_name[NAME_MAX + 1];
 
-static void keep_standard_descriptors_open(void);
-static CFPropertyListRef ReadPropertyListFromFile(CFURLRef fileURL, struct plist_file *file);
-static bool WritePropertyListToFile(CFPropertyListRef propertyList, struct plist_file *file);
-static bool open_and_lock(struct plist_file *file);
-static bool open_regular_file(struct plist_file *file);
-static bool same_file(const struct stat *a, const struct stat *b);
-static bool read_whole_file(const struct plist_file *file, UInt8 **bytes, CFIndex *length);
-static bool xml_form_fits(CFPropertyListRef propertyList, off_t file_size);
-static bool count_xml(CFTypeRef value, off_t depth, off_t *left);
-static bool count_xml_dictionary(CFDictionaryRef dictionary, off_t depth, off_t *left);
-static bool count_xml_text(CFStringRef string, off_t markup, off_t *left);
-static bool count_bytes(off_t bytes, off_t *left);
-static bool enter_folder(struct plist_file *file, struct stat *folder);
-static bool may_replace_by_rename(const struct plist_file *file, const struct stat *folder);
-static enum write_outcome replace_by_rename(const struct plist_file *file, const UInt8 *bytes, size_t length);
-static bool make_temporary_name(const char *name);
-static int fill_temporary(int fd, const struct plist_file *file, const UInt8 *bytes, size_t length);
-static bool still_named(const struct plist_file *file);
-static void remove_temporary(void);
-static bool write_in_place(const struct plist_file *file, const UInt8 *bytes, size_t length);
-static void put_back_content(const struct plist_file *file);
-static bool reserve_space(int fd, off_t growth);
-static int write_all(int fd, const UInt8 *bytes, size_t length, off_t offset);
-static void catch_termination_signals(void);
-static void block_termination_signals(sigset_t *previous);
-static void termination_signals(sigset_t *set);
-static void remove_temporary_and_raise(int sig);
+bool open_standard_descriptors();
+CFPropertyListRef ReadPropertyListFromFile(CFURLRef fileURL, PlistFile *file);
+bool WritePropertyListToFile(CFPropertyListRef propertyList, PlistFile *file);
+bool open_and_lock(PlistFile *file);
+bool open_regular_file(PlistFile *file);
+bool same_file(const struct stat *a, const struct stat *b);
+bool read_whole_file(const PlistFile *file, UInt8 **bytes, CFIndex *length);
+bool xml_form_fits(CFPropertyListRef propertyList, off_t file_size);
+bool count_xml(CFTypeRef value, off_t depth, off_t *left);
+bool count_xml_dictionary(CFDictionaryRef dictionary, off_t depth, off_t *left);
+bool count_xml_text(CFStringRef string, off_t markup, off_t *left);
+bool count_bytes(off_t bytes, off_t *left);
+bool enter_folder(PlistFile *file, struct stat *folder);
+bool may_replace_by_rename(const PlistFile *file, const struct stat *folder);
+WriteOutcome replace_by_rename(const PlistFile *file, const UInt8 *bytes, size_t length);
+bool make_temporary_name(const char *name);
+int fill_temporary(int fd, const PlistFile *file, const UInt8 *bytes, size_t length);
+bool still_named(const PlistFile *file);
+void remove_temporary();
+bool write_in_place(const PlistFile *file, const UInt8 *bytes, size_t length);
+void put_back_content(const PlistFile *file);
+bool reserve_space(int fd, off_t growth);
+int write_all_at(int fd, const UInt8 *bytes, size_t length, off_t offset);
+void catch_termination_signals();
+void block_termination_signals(sigset_t *previous);
+void termination_signal_set(sigset_t *set);
+void remove_temporary_and_raise(int sig);
+
+}  // namespace
 
 int main(int argc, char *argv[])
 {
-	keep_standard_descriptors_open();
+	// A file opened while descriptor 0, 1 or 2 is closed would take its
+	// number, and a message meant for standard error would land in the
+	// file: with no /dev/null to fill the gap, nothing is touched, and
+	// nothing can be said safely.
+	if (!open_standard_descriptors())
+		return 1;
 	if (argc != 4) {
 		fprintf(stderr, "Invalid number of arguments. (got: %d, required: 3)\n", argc - 1);
 		return 1;
@@ -113,7 +123,7 @@ int main(int argc, char *argv[])
 	CFURLRef fileURL = NULL;
 	CFPropertyListRef propertyList = NULL;
 	CFMutableDictionaryRef dictionary = NULL;
-	struct plist_file file;
+	PlistFile file;
 	file.fd = -1;
 	file.content = NULL;
 
@@ -160,7 +170,7 @@ int main(int argc, char *argv[])
 
 out:
 	if (file.fd >= 0)
-		close(file.fd);  /* and with it the lock */
+		close(file.fd);  // and with it the lock
 	if (file.content != NULL)
 		CFRelease(file.content);
 	if (dictionary != NULL)
@@ -178,28 +188,27 @@ out:
 	return status;
 }
 
-/* A file opened while descriptor 0, 1 or 2 is closed would take its number,
- * and a message meant for standard error would land in the file: with no
- * /dev/null to fill the gap, nothing is touched. */
-static void keep_standard_descriptors_open(void)
+namespace {
+
+// Makes sure descriptors 0, 1 and 2 are open, on /dev/null where the caller
+// left them closed, so that no file this program opens takes one of their
+// numbers.  False, with errno set, when /dev/null cannot be opened.
+bool open_standard_descriptors()
 {
-	int fd;
-	do
-		fd = open("/dev/null", O_RDWR);
-	while (fd >= 0 && fd <= STDERR_FILENO);
-	if (fd >= 0) {
-		close(fd);
-		return;
+	for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++) {
+		if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+			continue;
+		// open() takes the lowest free descriptor: this very one.
+		if (open("/dev/null", O_RDWR | O_NOCTTY) == -1)
+			return false;
 	}
-	for (fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++)
-		if (fcntl(fd, F_GETFD) == -1)
-			_exit(1);
+	return true;
 }
 
-/* The property list in the file, or NULL when the file cannot be read or
- * holds no property list.  The file stays open and locked in *file,
- * whatever the outcome, for the caller to close. */
-static CFPropertyListRef ReadPropertyListFromFile(CFURLRef fileURL, struct plist_file *file)
+// The property list in the file, or NULL when the file cannot be read or
+// holds no property list.  The file stays open and locked in *file,
+// whatever the outcome, for the caller to close.
+CFPropertyListRef ReadPropertyListFromFile(CFURLRef fileURL, PlistFile *file)
 {
 	if (!CFURLGetFileSystemRepresentation(fileURL, true, reinterpret_cast<UInt8 *>(file->path),
 					      sizeof file->path))
@@ -224,9 +233,9 @@ static CFPropertyListRef ReadPropertyListFromFile(CFURLRef fileURL, struct plist
 	return propertyList;
 }
 
-/* Serialises the property list as XML and puts it in the place of the
- * file's content, by rename or in place. */
-static bool WritePropertyListToFile(CFPropertyListRef propertyList, struct plist_file *file)
+// Serialises the property list as XML and puts it in the place of the
+// file's content, by rename or in place.
+bool WritePropertyListToFile(CFPropertyListRef propertyList, PlistFile *file)
 {
 	if (!file->writable || !xml_form_fits(propertyList, file->st.st_size))
 		return false;
@@ -236,36 +245,36 @@ static bool WritePropertyListToFile(CFPropertyListRef propertyList, struct plist
 	const UInt8 *bytes = CFDataGetBytePtr(xmlData);
 	const size_t length = static_cast<size_t>(CFDataGetLength(xmlData));
 
-	/* Past the file-size limit a write fails with EFBIG instead of
-	 * ending the run half-way. */
+	// Past the file-size limit a write fails with EFBIG instead of
+	// ending the run half-way.
 	signal(SIGXFSZ, SIG_IGN);
 
-	enum write_outcome outcome = FAILED;
+	WriteOutcome outcome = outcome_failed;
 	struct stat folder;
 	if (enter_folder(file, &folder)) {
-		outcome = IN_PLACE_INSTEAD;
+		outcome = outcome_in_place_instead;
 		if (may_replace_by_rename(file, &folder))
 			outcome = replace_by_rename(file, bytes, length);
-		if (outcome == IN_PLACE_INSTEAD)
-			outcome = write_in_place(file, bytes, length) ? WRITTEN : FAILED;
+		if (outcome == outcome_in_place_instead)
+			outcome = write_in_place(file, bytes, length) ? outcome_written : outcome_failed;
 	}
 	CFRelease(xmlData);
-	return outcome == WRITTEN;
+	return outcome == outcome_written;
 }
 
-/* Opens the file and locks it.  A run that held the lock before may have
- * replaced the file by the time the lock comes: then the name leads to
- * another file, and the open starts over. */
-static bool open_and_lock(struct plist_file *file)
+// Opens the file and locks it.  A run that held the lock before may have
+// replaced the file by the time the lock comes: then the name leads to
+// another file, and the open starts over.
+bool open_and_lock(PlistFile *file)
 {
-	for (int attempt = 0; attempt < kOpenAttempts; attempt++) {
+	for (int attempt = 0; attempt < open_attempts; attempt++) {
 		if (!open_regular_file(file))
 			return false;
 		int locked;
 		do
 			locked = flock(file->fd, LOCK_EX);
 		while (locked != 0 && errno == EINTR);
-		/* File systems without locks are still written. */
+		// File systems without locks are still written.
 		if (locked != 0 && errno != ENOTSUP && errno != EOPNOTSUPP)
 			return false;
 
@@ -280,11 +289,11 @@ static bool open_and_lock(struct plist_file *file)
 	return false;
 }
 
-/* Opens the file for reading and, where the caller may, for writing: the
- * in-place way writes through this descriptor. */
-static bool open_regular_file(struct plist_file *file)
+// Opens the file for reading and, where the caller may, for writing: the
+// in-place way writes through this descriptor.
+bool open_regular_file(PlistFile *file)
 {
-	/* Not blocking: a FIFO planted at the path must not hang the run. */
+	// Not blocking: a FIFO planted at the path must not hang the run.
 	file->writable = true;
 	file->fd = open(file->path, O_RDWR | O_NONBLOCK | O_NOCTTY);
 	if (file->fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS || errno == ETXTBSY)) {
@@ -296,17 +305,17 @@ static bool open_regular_file(struct plist_file *file)
 	return fstat(file->fd, &file->st) == 0 && S_ISREG(file->st.st_mode);
 }
 
-static bool same_file(const struct stat *a, const struct stat *b)
+bool same_file(const struct stat *a, const struct stat *b)
 {
 	return a->st_dev == b->st_dev && a->st_ino == b->st_ino;
 }
 
-/* The whole content, in a buffer for the caller to free; false for a file
- * too large for the platform or one that cannot be read.  The size is
- * checked before anything is allocated. */
-static bool read_whole_file(const struct plist_file *file, UInt8 **bytes, CFIndex *length)
+// The whole content, in a buffer for the caller to free; false for a file
+// too large for the platform or one that cannot be read.  The size is
+// checked before anything is allocated.
+bool read_whole_file(const PlistFile *file, UInt8 **bytes, CFIndex *length)
 {
-	if (file->st.st_size > kLargestFile)
+	if (file->st.st_size > largest_file)
 		return false;
 	const size_t size = static_cast<size_t>(file->st.st_size);
 	UInt8 *buffer = static_cast<UInt8 *>(malloc(size > 0 ? size : 1));
@@ -330,29 +339,29 @@ static bool read_whole_file(const struct plist_file *file, UInt8 **bytes, CFInde
 	return true;
 }
 
-/* Whether the XML form of the property list stays within what a file of
- * this size may take.  Counted before any of it is made, and given up at
- * the first value past the limit, so that counting takes no longer than
- * writing what is allowed would. */
-static bool xml_form_fits(CFPropertyListRef propertyList, off_t file_size)
+// Whether the XML form of the property list stays within what a file of
+// this size may take.  Counted before any of it is made, and given up at
+// the first value past the limit, so that counting takes no longer than
+// writing what is allowed would.
+bool xml_form_fits(CFPropertyListRef propertyList, off_t file_size)
 {
-	off_t left = kLargestFile;
-	if (file_size < (kLargestFile - kXMLAllowance) / kXMLBytesPerFileByte)
-		left = file_size * kXMLBytesPerFileByte + kXMLAllowance;
-	return count_bytes(kXMLFrame, &left) && count_xml(propertyList, 0, &left);
+	off_t left = largest_file;
+	if (file_size < (largest_file - xml_allowance) / xml_bytes_per_file_byte)
+		left = file_size * xml_bytes_per_file_byte + xml_allowance;
+	return count_bytes(xml_frame, &left) && count_xml(propertyList, 0, &left);
 }
 
-/* Takes the bytes of one value as the XML form writes it, at most: a line
- * indented by one tab for each level, or several lines for data and
- * containers.  A shared value counts each time it is met. */
-static bool count_xml(CFTypeRef value, off_t depth, off_t *left)
+// Takes the bytes of one value as the XML form writes it, at most: a line
+// indented by one tab for each level, or several lines for data and
+// containers.  A shared value counts each time it is met.
+bool count_xml(CFTypeRef value, off_t depth, off_t *left)
 {
 	const CFTypeID type = CFGetTypeID(value);
 	if (type == CFStringGetTypeID())
 		return count_xml_text(static_cast<CFStringRef>(value), depth + sizeof "<string></string>\n" - 1, left);
 	if (type == CFDataGetTypeID()) {
-		/* Base64 in lines of 76 columns, a tab counting eight, indented
-		 * by eight tabs at most. */
+		// Base64 in lines of 76 columns, a tab counting eight, indented
+		// by eight tabs at most.
 		const off_t tabs = depth < 8 ? depth : 8;
 		const off_t per_line = (76 - 8 * tabs) / 4 * 3;
 		const off_t length = CFDataGetLength(static_cast<CFDataRef>(value));
@@ -364,7 +373,7 @@ static bool count_xml(CFTypeRef value, off_t depth, off_t *left)
 	if (type == CFArrayGetTypeID()) {
 		CFArrayRef array = static_cast<CFArrayRef>(value);
 		const CFIndex count = CFArrayGetCount(array);
-		/* Each value takes eight bytes at least ("<true/>\n"). */
+		// Each value takes eight bytes at least ("<true/>\n").
 		if (count > *left / 8 || !count_bytes(2 * depth + sizeof "<array>\n</array>\n" - 1, left))
 			return false;
 		for (CFIndex i = 0; i < count; i++) {
@@ -381,16 +390,16 @@ static bool count_xml(CFTypeRef value, off_t depth, off_t *left)
 		return count_bytes(depth + sizeof "<integer>-9223372036854775808</integer>\n" - 1, left);
 	if (type == CFDateGetTypeID())
 		return count_bytes(depth + sizeof "<date>-2147483648-12-31T23:59:60Z</date>\n" - 1, left);
-	/* A keyed archiver's reference is written as a dictionary. */
+	// A keyed archiver's reference is written as a dictionary.
 	return count_bytes(4 * depth + 2 + sizeof "<dict>\n<key>CF$UID</key>\n<integer>4294967295</integer>\n</dict>\n" - 1,
 			   left);
 }
 
-static bool count_xml_dictionary(CFDictionaryRef dictionary, off_t depth, off_t *left)
+bool count_xml_dictionary(CFDictionaryRef dictionary, off_t depth, off_t *left)
 {
 	const CFIndex count = CFDictionaryGetCount(dictionary);
-	/* Each entry takes sixteen bytes at least ("<key></key>\n" and a
-	 * value), so the count also keeps the copy of the entries small. */
+	// Each entry takes sixteen bytes at least ("<key></key>\n" and a
+	// value), so the count also keeps the copy of the entries small.
 	if (count > *left / 16 || !count_bytes(2 * depth + sizeof "<dict>\n</dict>\n" - 1, left))
 		return false;
 	if (count == 0)
@@ -400,7 +409,7 @@ static bool count_xml_dictionary(CFDictionaryRef dictionary, off_t depth, off_t 
 		return false;
 	CFDictionaryGetKeysAndValues(dictionary, entries, entries + count);
 	bool fits = true;
-	/* A key that is no string has no XML form at all. */
+	// A key that is no string has no XML form at all.
 	for (CFIndex i = 0; fits && i < count; i++)
 		fits = CFGetTypeID(entries[i]) == CFStringGetTypeID() &&
 		       count_xml_text(static_cast<CFStringRef>(entries[i]), depth + 1 + sizeof "<key></key>\n" - 1,
@@ -410,12 +419,12 @@ static bool count_xml_dictionary(CFDictionaryRef dictionary, off_t depth, off_t 
 	return fits;
 }
 
-/* Takes the markup and the text of a string as the XML form writes it: in
- * UTF-8, with '<', '>' and '&' as entities and a carriage return perhaps
- * as a character reference, five bytes each at most. */
-static bool count_xml_text(CFStringRef string, off_t markup, off_t *left)
+// Takes the markup and the text of a string as the XML form writes it: in
+// UTF-8, with '<', '>' and '&' as entities and a carriage return perhaps
+// as a character reference, five bytes each at most.
+bool count_xml_text(CFStringRef string, off_t markup, off_t *left)
 {
-	/* Never fewer bytes than UTF-16 units: too long text is not copied. */
+	// Never fewer bytes than UTF-16 units: too long text is not copied.
 	const off_t units = CFStringGetLength(string);
 	if (markup + units > *left)
 		return false;
@@ -433,8 +442,8 @@ static bool count_xml_text(CFStringRef string, off_t markup, off_t *left)
 	return count_bytes(markup + written, left);
 }
 
-/* Takes bytes from what is left; false when fewer are left. */
-static bool count_bytes(off_t bytes, off_t *left)
+// Takes bytes from what is left; false when fewer are left.
+bool count_bytes(off_t bytes, off_t *left)
 {
 	if (bytes > *left)
 		return false;
@@ -442,11 +451,11 @@ static bool count_bytes(off_t bytes, off_t *left)
 	return true;
 }
 
-/* Makes the folder that holds the file (links followed) the working
- * directory, so that the names used from here on cannot be redirected
- * through a path, and checks that the file still goes by its name there.
- * False when it does not: replaced after the read, it is not written. */
-static bool enter_folder(struct plist_file *file, struct stat *folder)
+// Makes the folder that holds the file (links followed) the working
+// directory, so that the names used from here on cannot be redirected
+// through a path, and checks that the file still goes by its name there.
+// False when it does not: replaced after the read, it is not written.
+bool enter_folder(PlistFile *file, struct stat *folder)
 {
 	if (realpath(file->path, file->folder) == NULL)
 		return false;
@@ -460,24 +469,24 @@ static bool enter_folder(struct plist_file *file, struct stat *folder)
 	return still_named(file) && stat(".", folder) == 0;
 }
 
-/* Whether a new file can take the place of the old one with nothing lost:
- * other hard links, counted now rather than when the file was read, would
- * keep the old content, and a file mounted on its own cannot be renamed
- * over.  Metadata the new file cannot take shows when it is filled. */
-static bool may_replace_by_rename(const struct plist_file *file, const struct stat *folder)
+// Whether a new file can take the place of the old one with nothing lost:
+// other hard links, counted now rather than when the file was read, would
+// keep the old content, and a file mounted on its own cannot be renamed
+// over.  Metadata the new file cannot take shows when it is filled.
+bool may_replace_by_rename(const PlistFile *file, const struct stat *folder)
 {
 	struct stat st;
 	return fstat(file->fd, &st) == 0 && st.st_nlink == 1 && st.st_dev == folder->st_dev;
 }
 
-/* The rename way.  The new file is removed on every path that does not
- * rename it, signals that end the run included; only SIGKILL, SIGSTOP
- * followed by SIGKILL, or a crash can leave it, under a name that says
- * whose it is. */
-static enum write_outcome replace_by_rename(const struct plist_file *file, const UInt8 *bytes, size_t length)
+// The rename way.  The new file is removed on every path that does not
+// rename it, signals that end the run included; only SIGKILL, SIGSTOP
+// followed by SIGKILL, or a crash can leave it, under a name that says
+// whose it is.
+WriteOutcome replace_by_rename(const PlistFile *file, const UInt8 *bytes, size_t length)
 {
 	if (!make_temporary_name(file->name))
-		return IN_PLACE_INSTEAD;
+		return outcome_in_place_instead;
 	catch_termination_signals();
 
 	sigset_t previous;
@@ -486,9 +495,9 @@ static enum write_outcome replace_by_rename(const struct plist_file *file, const
 	temporary_exists = fd >= 0;
 	sigprocmask(SIG_SETMASK, &previous, NULL);
 	if (fd < 0)
-		return IN_PLACE_INSTEAD;  /* the folder takes no new file */
+		return outcome_in_place_instead;  // the folder takes no new file
 
-	enum write_outcome outcome = FAILED;
+	WriteOutcome outcome = outcome_failed;
 	int err = fill_temporary(fd, file, bytes, length);
 	if (close(fd) != 0 && err == 0)
 		err = errno;
@@ -496,35 +505,35 @@ static enum write_outcome replace_by_rename(const struct plist_file *file, const
 		block_termination_signals(&previous);
 		if (rename(temporary_name, file->name) == 0) {
 			temporary_exists = 0;
-			outcome = WRITTEN;
+			outcome = outcome_written;
 		} else {
 			err = errno;
 		}
 		sigprocmask(SIG_SETMASK, &previous, NULL);
 	}
-	/* What the in-place way can still do: a file mounted on its own, a
-	 * full disk for a whole copy (it needs room for the growth only),
-	 * metadata the new file could not take. */
+	// What the in-place way can still do: a file mounted on its own, a
+	// full disk for a whole copy (it needs room for the growth only),
+	// metadata the new file could not take.
 	if (err == EBUSY || err == EXDEV || err == ENOSPC || err == EDQUOT || err == EPERM)
-		outcome = IN_PLACE_INSTEAD;
+		outcome = outcome_in_place_instead;
 	remove_temporary();
 
-	if (outcome == WRITTEN) {
+	if (outcome == outcome_written) {
 		int folder = open(".", O_RDONLY | O_NOCTTY);
 		if (folder >= 0) {
-			fsync(folder);  /* the rename itself must reach the disk */
+			fsync(folder);  // the rename itself must reach the disk
 			close(folder);
 		}
 	}
 	return outcome;
 }
 
-/* ".NAME.plist_set-tmp.XXXXXX", NAME cut short (between characters) where
- * the whole would be too long for a file name. */
-static bool make_temporary_name(const char *name)
+// ".NAME.plist_set-tmp.XXXXXX", NAME cut short (between characters) where
+// the whole would be too long for a file name.
+bool make_temporary_name(const char *name)
 {
-	static const char kSuffix[] = ".plist_set-tmp.XXXXXX";
-	size_t room = sizeof temporary_name - sizeof kSuffix - 1;
+	static const char temporary_suffix[] = ".plist_set-tmp.XXXXXX";
+	size_t room = sizeof temporary_name - sizeof temporary_suffix - 1;
 	size_t kept = strlen(name);
 	if (kept > room) {
 		kept = room;
@@ -533,34 +542,34 @@ static bool make_temporary_name(const char *name)
 	}
 	if (kept == 0)
 		return false;
-	snprintf(temporary_name, sizeof temporary_name, ".%.*s%s", static_cast<int>(kept), name, kSuffix);
+	snprintf(temporary_name, sizeof temporary_name, ".%.*s%s", static_cast<int>(kept), name, temporary_suffix);
 	return true;
 }
 
-/* Gives the new file everything of the old one but its content, then the
- * content, flushed.  0, or the error number of the failing step; EPERM
- * when the metadata could not all be given. */
-static int fill_temporary(int fd, const struct plist_file *file, const UInt8 *bytes, size_t length)
+// Gives the new file everything of the old one but its content, then the
+// content, flushed.  0, or the error number of the failing step; EPERM
+// when the metadata could not all be given.
+int fill_temporary(int fd, const PlistFile *file, const UInt8 *bytes, size_t length)
 {
 	struct stat st;
 	if (fcopyfile(file->fd, fd, NULL, COPYFILE_METADATA) != 0 || fstat(fd, &st) != 0 ||
 	    st.st_uid != file->st.st_uid || st.st_gid != file->st.st_gid ||
 	    (st.st_mode & 07777) != (file->st.st_mode & 07777))
 		return EPERM;
-	int err = write_all(fd, bytes, length, 0);
+	int err = write_all_at(fd, bytes, length, 0);
 	if (err == 0 && fsync(fd) != 0)
 		err = errno;
 	return err;
 }
 
-/* Whether the file that was read still goes by its name in the folder. */
-static bool still_named(const struct plist_file *file)
+// Whether the file that was read still goes by its name in the folder.
+bool still_named(const PlistFile *file)
 {
 	struct stat named;
 	return lstat(file->name, &named) == 0 && same_file(&named, &file->st);
 }
 
-static void remove_temporary(void)
+void remove_temporary()
 {
 	sigset_t previous;
 	block_termination_signals(&previous);
@@ -570,15 +579,15 @@ static void remove_temporary(void)
 	sigprocmask(SIG_SETMASK, &previous, NULL);
 }
 
-/* The in-place way, through the descriptor that was read, under its lock.
- * Whatever can refuse comes before the first byte changes: the file-size
- * limit, the space for the growth (reserved, and then written first, past
- * the old end).  A write or flush that fails after that puts the content
- * that was read back, so that a failure leaves the file as it was.
- * Signals that end the run wait until the file is whole; only SIGKILL, a
- * power loss, or a disk that fails to take the old content back as well
- * can leave it half-written. */
-static bool write_in_place(const struct plist_file *file, const UInt8 *bytes, size_t length)
+// The in-place way, through the descriptor that was read, under its lock.
+// Whatever can refuse comes before the first byte changes: the file-size
+// limit, the space for the growth (reserved, and then written first, past
+// the old end).  A write or flush that fails after that puts the content
+// that was read back, so that a failure leaves the file as it was.
+// Signals that end the run wait until the file is whole; only SIGKILL, a
+// power loss, or a disk that fails to take the old content back as well
+// can leave it half-written.
+bool write_in_place(const PlistFile *file, const UInt8 *bytes, size_t length)
 {
 	struct stat st;
 	if (fstat(file->fd, &st) != 0)
@@ -594,11 +603,11 @@ static bool write_in_place(const struct plist_file *file, const UInt8 *bytes, si
 
 	sigset_t previous;
 	block_termination_signals(&previous);
-	/* Past the old end first: a growth refused for space or size has
-	 * changed nothing else yet. */
+	// Past the old end first: a growth refused for space or size has
+	// changed nothing else yet.
 	const size_t head = new_size > old_size ? static_cast<size_t>(old_size) : length;
-	bool written = write_all(file->fd, bytes + head, length - head, static_cast<off_t>(head)) == 0 &&
-		       write_all(file->fd, bytes, head, 0) == 0 &&
+	bool written = write_all_at(file->fd, bytes + head, length - head, static_cast<off_t>(head)) == 0 &&
+		       write_all_at(file->fd, bytes, head, 0) == 0 &&
 		       (new_size >= old_size || ftruncate(file->fd, new_size) == 0) && fsync(file->fd) == 0;
 	if (!written)
 		put_back_content(file);
@@ -606,20 +615,20 @@ static bool write_in_place(const struct plist_file *file, const UInt8 *bytes, si
 	return written;
 }
 
-/* Writes the content that was read over whatever the failed write left,
- * and flushes it. */
-static void put_back_content(const struct plist_file *file)
+// Writes the content that was read over whatever the failed write left,
+// and flushes it.
+void put_back_content(const PlistFile *file)
 {
 	const CFIndex length = CFDataGetLength(file->content);
-	if (write_all(file->fd, CFDataGetBytePtr(file->content), static_cast<size_t>(length), 0) == 0 &&
+	if (write_all_at(file->fd, CFDataGetBytePtr(file->content), static_cast<size_t>(length), 0) == 0 &&
 	    ftruncate(file->fd, static_cast<off_t>(length)) == 0)
 		fsync(file->fd);
 }
 
-/* Reserves the space for the growth; false when the file system has too
- * little.  One that reserves nothing ahead still gets the new end written
- * first. */
-static bool reserve_space(int fd, off_t growth)
+// Reserves the space for the growth; false when the file system has too
+// little.  One that reserves nothing ahead still gets the new end written
+// first.
+bool reserve_space(int fd, off_t growth)
 {
 	fstore_t store;
 	store.fst_flags = F_ALLOCATEALL;
@@ -632,11 +641,11 @@ static bool reserve_space(int fd, off_t growth)
 	return errno != ENOSPC && errno != EDQUOT && errno != EFBIG;
 }
 
-/* 0, or the error number of the failing write. */
-static int write_all(int fd, const UInt8 *bytes, size_t length, off_t offset)
+// 0, or the error number of the failing write.
+int write_all_at(int fd, const UInt8 *bytes, size_t length, off_t offset)
 {
 	while (length > 0) {
-		/* The target refuses single writes beyond INT_MAX bytes. */
+		// The target refuses single writes beyond INT_MAX bytes.
 		size_t chunk = length < 0x40000000 ? length : 0x40000000;
 		ssize_t n = pwrite(fd, bytes, chunk, offset);
 		if (n < 0 && errno == EINTR)
@@ -652,44 +661,46 @@ static int write_all(int fd, const UInt8 *bytes, size_t length, off_t offset)
 	return 0;
 }
 
-/* Every signal that ends a run by default and that a caller, a terminal
- * or a limit may send; the faults are left alone, they mean a defect. */
-static const int kTerminationSignals[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGTERM,   SIGALRM,
-					  SIGUSR1, SIGUSR2, SIGXCPU, SIGVTALRM, SIGPROF};
-static const size_t kTerminationSignalCount = sizeof kTerminationSignals / sizeof kTerminationSignals[0];
+// Every signal that ends a run by default and that a caller, a terminal or
+// a limit may send; the faults are left alone, they mean a defect.
+const int termination_signals[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGTERM,   SIGALRM,
+				   SIGUSR1, SIGUSR2, SIGXCPU, SIGVTALRM, SIGPROF};
+const size_t termination_signal_count = sizeof termination_signals / sizeof termination_signals[0];
 
-/* Signals that end the run remove the rename way's new file first.  One
- * that was ignored when the run started stays ignored. */
-static void catch_termination_signals(void)
+// Signals that end the run remove the rename way's new file first.  One
+// that was ignored when the run started stays ignored.
+void catch_termination_signals()
 {
 	struct sigaction action;
 	memset(&action, 0, sizeof action);
 	action.sa_handler = remove_temporary_and_raise;
-	termination_signals(&action.sa_mask);
-	for (size_t i = 0; i < kTerminationSignalCount; i++) {
+	termination_signal_set(&action.sa_mask);
+	for (size_t i = 0; i < termination_signal_count; i++) {
 		struct sigaction old;
-		if (sigaction(kTerminationSignals[i], NULL, &old) == 0 && old.sa_handler != SIG_IGN)
-			sigaction(kTerminationSignals[i], &action, NULL);
+		if (sigaction(termination_signals[i], NULL, &old) == 0 && old.sa_handler != SIG_IGN)
+			sigaction(termination_signals[i], &action, NULL);
 	}
 }
 
-static void block_termination_signals(sigset_t *previous)
+// Holds the termination signals until the mask saved in previous is set
+// again.
+void block_termination_signals(sigset_t *previous)
 {
 	sigset_t set;
-	termination_signals(&set);
+	termination_signal_set(&set);
 	sigprocmask(SIG_BLOCK, &set, previous);
 }
 
-static void termination_signals(sigset_t *set)
+void termination_signal_set(sigset_t *set)
 {
 	sigemptyset(set);
-	for (size_t i = 0; i < kTerminationSignalCount; i++)
-		sigaddset(set, kTerminationSignals[i]);
+	for (size_t i = 0; i < termination_signal_count; i++)
+		sigaddset(set, termination_signals[i]);
 }
 
-/* Ends the run by the signal itself, once the new file is gone, so that
- * the caller sees what ended it. */
-static void remove_temporary_and_raise(int sig)
+// Ends the run by the signal itself, once the new file is gone, so that
+// the caller sees what ended it.
+void remove_temporary_and_raise(int sig)
 {
 	if (temporary_exists)
 		unlink(temporary_name);
@@ -697,3 +708,5 @@ static void remove_temporary_and_raise(int sig)
 	signal(sig, SIG_DFL);
 	raise(sig);
 }
+
+}  // namespace
