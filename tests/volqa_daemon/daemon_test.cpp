@@ -396,8 +396,9 @@ TEST_F(Daemon, ClosedStandardStreamsNeverStandInForThePidFile)
 		wait_exit $old; new=$(recorded); wait_for ready $new; running
 		[ "$(cat $PIDFILE)" = "$new" ] && echo "record is the id"
 		$D 2>&- <&-; st
-		wait_exit $new; wait_for ready $(recorded); running
-		$D -u >&- 2>&-; st; running; say_pidfile
+		wait_exit $new; last=$(recorded); wait_for ready $last; running
+		# SIGKILL takes effect after kill() returns: wait for the end.
+		$D -u >&- 2>&-; st; wait_exit $last; running; say_pidfile
 	)sh");
 	EXPECT_EQ(r.out, "status 0\nrunning: 1\nrecord is the id\n" + unloading_existing + started +
 				 "status 0\nrunning: 1\nstatus 0\nrunning: 0\nno pid file\n");
