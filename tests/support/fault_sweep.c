@@ -58,6 +58,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "seccomp_listener.h"
+
 /* What a descriptor is open on, for the calls that take one. */
 enum kind { ON_FILE, ON_PIPE, ON_DEVICE, KINDS };
 static const char *const kind_names[KINDS] = {"file", "pipe", "device"};
@@ -240,46 +242,6 @@ static int install_filter(void)
 	if (listener < 0)
 		die("seccomp");
 	return listener;
-}
-
-static void send_fd(int sock, int fd)
-{
-	char data = 0;
-	struct iovec iov = {.iov_base = &data, .iov_len = 1};
-	union {
-		char buf[CMSG_SPACE(sizeof(int))];
-		struct cmsghdr align;
-	} control;
-	memset(&control, 0, sizeof control);
-	struct msghdr msg = {.msg_iov = &iov, .msg_iovlen = 1, .msg_control = control.buf,
-			     .msg_controllen = sizeof control.buf};
-	struct cmsghdr *c = CMSG_FIRSTHDR(&msg);
-	c->cmsg_level = SOL_SOCKET;
-	c->cmsg_type = SCM_RIGHTS;
-	c->cmsg_len = CMSG_LEN(sizeof(int));
-	memcpy(CMSG_DATA(c), &fd, sizeof fd);
-	if (sendmsg(sock, &msg, 0) != 1)
-		die("sendmsg");
-}
-
-static int receive_fd(int sock)
-{
-	char data;
-	struct iovec iov = {.iov_base = &data, .iov_len = 1};
-	union {
-		char buf[CMSG_SPACE(sizeof(int))];
-		struct cmsghdr align;
-	} control;
-	struct msghdr msg = {.msg_iov = &iov, .msg_iovlen = 1, .msg_control = control.buf,
-			     .msg_controllen = sizeof control.buf};
-	if (recvmsg(sock, &msg, 0) != 1)
-		return -1;
-	struct cmsghdr *c = CMSG_FIRSTHDR(&msg);
-	if (c == NULL || c->cmsg_type != SCM_RIGHTS)
-		return -1;
-	int fd;
-	memcpy(&fd, CMSG_DATA(c), sizeof fd);
-	return fd;
 }
 
 /*
@@ -576,7 +538,8 @@ int main(int argc, char *argv[])
 		die("fork");
 	if (program == 0) {
 		int listener = install_filter();
-		send_fd(sockets[1], listener);
+		if (send_fd(sockets[1], listener) != 0)
+			die("sendmsg");
 		close(listener);
 		execvp(argv[optind], argv + optind);
 		fprintf(stderr, "fault_sweep: %s: %s\n", argv[optind], strerror(errno));

@@ -31,6 +31,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "seccomp_listener.h"
+
 struct gated_call {
 	const char *name;
 	int x86_64[3], x86_32[3]; /* 0 ends a list */
@@ -82,46 +84,6 @@ static int install_filter(const struct gated_call *call)
 	return listener;
 }
 
-static void send_fd(int sock, int fd)
-{
-	char data = 0;
-	struct iovec iov = {.iov_base = &data, .iov_len = 1};
-	union {
-		char buf[CMSG_SPACE(sizeof(int))];
-		struct cmsghdr align;
-	} control;
-	memset(&control, 0, sizeof control);
-	struct msghdr msg = {.msg_iov = &iov, .msg_iovlen = 1, .msg_control = control.buf,
-			     .msg_controllen = sizeof control.buf};
-	struct cmsghdr *c = CMSG_FIRSTHDR(&msg);
-	c->cmsg_level = SOL_SOCKET;
-	c->cmsg_type = SCM_RIGHTS;
-	c->cmsg_len = CMSG_LEN(sizeof(int));
-	memcpy(CMSG_DATA(c), &fd, sizeof fd);
-	if (sendmsg(sock, &msg, 0) != 1)
-		die("sendmsg");
-}
-
-static int receive_fd(int sock)
-{
-	char data;
-	struct iovec iov = {.iov_base = &data, .iov_len = 1};
-	union {
-		char buf[CMSG_SPACE(sizeof(int))];
-		struct cmsghdr align;
-	} control;
-	struct msghdr msg = {.msg_iov = &iov, .msg_iovlen = 1, .msg_control = control.buf,
-			     .msg_controllen = sizeof control.buf};
-	if (recvmsg(sock, &msg, 0) != 1)
-		return -1;
-	struct cmsghdr *c = CMSG_FIRSTHDR(&msg);
-	if (c == NULL || c->cmsg_type != SCM_RIGHTS)
-		return -1;
-	int fd;
-	memcpy(&fd, CMSG_DATA(c), sizeof fd);
-	return fd;
-}
-
 static void run_command(const char *command, pid_t held)
 {
 	char pid[24];
@@ -161,7 +123,8 @@ int main(int argc, char *argv[])
 	if (program == 0) {
 		/* The filter is the program's alone: the command runs free. */
 		int listener = install_filter(call);
-		send_fd(sockets[1], listener);
+		if (send_fd(sockets[1], listener) != 0)
+			die("sendmsg");
 		close(listener);
 		execvp(argv[3], argv + 3);
 		die(argv[3]);

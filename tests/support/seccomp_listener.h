@@ -1,0 +1,54 @@
+/*
+ * Passing a seccomp listener from the process that installs the filter
+ * (the program to be watched, before it executes) to the one that serves
+ * it, over a socket pair: shared by the system-call tools of the tests.
+ */
+#ifndef SECCOMP_LISTENER_H
+#define SECCOMP_LISTENER_H
+
+#include <string.h>
+#include <sys/socket.h>
+#include <sys/uio.h>
+
+/* Sends fd over sock; -1 when it cannot. */
+static int send_fd(int sock, int fd)
+{
+	char data = 0;
+	struct iovec iov = {.iov_base = &data, .iov_len = 1};
+	union {
+		char buf[CMSG_SPACE(sizeof(int))];
+		struct cmsghdr align;
+	} control;
+	memset(&control, 0, sizeof control);
+	struct msghdr msg = {.msg_iov = &iov, .msg_iovlen = 1, .msg_control = control.buf,
+			     .msg_controllen = sizeof control.buf};
+	struct cmsghdr *c = CMSG_FIRSTHDR(&msg);
+	c->cmsg_level = SOL_SOCKET;
+	c->cmsg_type = SCM_RIGHTS;
+	c->cmsg_len = CMSG_LEN(sizeof(int));
+	memcpy(CMSG_DATA(c), &fd, sizeof fd);
+	return sendmsg(sock, &msg, 0) == 1 ? 0 : -1;
+}
+
+/* The descriptor received over sock, or -1. */
+static int receive_fd(int sock)
+{
+	char data;
+	struct iovec iov = {.iov_base = &data, .iov_len = 1};
+	union {
+		char buf[CMSG_SPACE(sizeof(int))];
+		struct cmsghdr align;
+	} control;
+	struct msghdr msg = {.msg_iov = &iov, .msg_iovlen = 1, .msg_control = control.buf,
+			     .msg_controllen = sizeof control.buf};
+	if (recvmsg(sock, &msg, 0) != 1)
+		return -1;
+	struct cmsghdr *c = CMSG_FIRSTHDR(&msg);
+	if (c == NULL || c->cmsg_type != SCM_RIGHTS)
+		return -1;
+	int fd;
+	memcpy(&fd, CMSG_DATA(c), sizeof fd);
+	return fd;
+}
+
+#endif
