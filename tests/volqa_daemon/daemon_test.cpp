@@ -421,6 +421,29 @@ TEST_F(Daemon, PidFileThatIsNotARegularFileIsRefused)
 				 refused);
 }
 
+// A live instance is never taken for an orphan because the stop cannot
+// tell who it is: not when the stop can open no more files to read the
+// process's identity, nor when the instance was started through a link of
+// another name, which the system names after the program file.
+TEST_F(Daemon, LiveInstanceIsStoppedWhenItsIdentityCannotBeReadOrItCameThroughALink)
+{
+	const struct {
+		const char *start;
+		const char *stop;
+	} cases[] = {
+		{"$D", "(ulimit -n 5; $D -u)"},
+		{"ln -s $D /tmp/ntfsd && /tmp/ntfsd", "$D -u"},
+	};
+	for (const auto &c : cases) {
+		Result r = sh(std::string(c.start) + R"sh( >/dev/null && inst=$(recorded) && wait_for ready $inst
+			)sh" + c.stop + R"sh(; st
+			WAIT_SECONDS=5 wait_exit $inst; say_alive $inst instance; say_pidfile
+		)sh");
+		EXPECT_EQ(r.out, unloading_all + "status 0\ninstance gone\nno pid file\n") << c.stop;
+		EXPECT_EQ(r.err, "");
+	}
+}
+
 TEST_F(Daemon, KillThatFailsKeepsTheRecord)
 {
 	Result r = sh(R"sh(
