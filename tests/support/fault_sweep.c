@@ -24,13 +24,14 @@
  * -v writes every call counted to REPORT as "call K CALL".
  *
  * REPORT gets a line "point K CALL ERRNO-NAME ON BY" or "point K CALL SIGNAL
- * ON BY" as the point is reached, ON being what the call works on: "path",
- * or for a descriptor "file", "pipe" (sockets too) or "device" (ERRNO-NAME
- * is "none" where such a call cannot fail); BY is "main" for the process
- * started as PROGRAM, its threads included, and "child" for the others, and "calls N" once no process of the program is
- * left.  fault_sweep returns as soon as PROGRAM itself ends, with its exit
- * status (128 + the signal that ended it); processes it left behind go on
- * being served in the background until they end.
+ * ON BY" as the point is reached, and "calls N" once no process of the
+ * program is left.  ON is what the call works on: "path", or for a
+ * descriptor "file", "pipe" (sockets too) or "device" (ERRNO-NAME is "none"
+ * where such a call cannot fail); BY is "main" for the process started as
+ * PROGRAM, its threads included, and "child" for the others.  fault_sweep
+ * returns as soon as PROGRAM itself ends, with its exit status (128 + the
+ * signal that ended it); processes it left behind go on being served in
+ * the background until they end.
  *
  * The hold is the kernel's seccomp user notification: the program is not
  * traced and its code is untouched.  Only x86_64 programs are watched: a
@@ -415,6 +416,9 @@ static enum kind kind_of(pid_t tid, int fd)
 	return S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode) ? ON_PIPE : ON_DEVICE;
 }
 
+static void act_at_point(int listener, const struct seccomp_notif *request, const struct watched_call *call,
+			 long occurrence, struct seccomp_notif_resp *response);
+
 /* Answers one notification: counts it when it is the program's own, and
  * acts at the point. */
 static void serve(int listener, const struct seccomp_notif *request)
@@ -426,41 +430,46 @@ static void serve(int listener, const struct seccomp_notif *request)
 
 	const struct watched_call *call = watched(request->data.nr);
 	if (call != NULL && is_own_call((pid_t)request->pid, request->data.instruction_pointer)) {
-		const size_t index = (size_t)(call - calls);
-		const long occurrence = occurrences[index]++;
+		const long occurrence = occurrences[call - calls]++;
 		if (++counted, tracing)
 			report("call %ld %s\n", counted, call->name);
-		if (counted == point) {
-			const enum kind on = call->takes_fd ? kind_of((pid_t)request->pid, (int)request->data.args[0])
-							    : ON_FILE;
-			const char *where = call->takes_fd ? kind_names[on] : "path";
-			const pid_t process = process_of((pid_t)request->pid);
-			const char *who = process == program_pid ? "main" : "child";
-			if (point_signal == 0) {
-				const int *errors = call->errors[on];
-				int n = 0;
-				while (n < 5 && errors[n] != 0)
-					n++;
-				if (n > 0) {
-					const int err = errors[occurrence % n];
-					if (request->data.nr == SYS_close)
-						release_descriptor(listener, request);
-					response.flags = 0;
-					response.error = -err;
-					report("point %ld %s %s %s %s\n", point, call->name, error_name(err), where, who);
-				} else {
-					report("point %ld %s none %s %s\n", point, call->name, where, who);
-				}
-			} else {
-				report("point %ld %s %s %s %s\n", point, call->name, signal_name(point_signal), where, who);
-				kill(process, point_signal);
-			}
-		}
+		if (counted == point)
+			act_at_point(listener, request, call, occurrence, &response);
 	}
 	if (request->data.nr == SYS_execve || request->data.nr == SYS_execveat)
 		forget_thread((pid_t)request->pid);
 	/* ENOENT once the caller has gone or was interrupted meanwhile. */
 	ioctl(listener, SECCOMP_IOCTL_NOTIF_SEND, &response);
+}
+
+/* Fails the call in the response, or sends the signal and lets it go on;
+ * and says which. */
+static void act_at_point(int listener, const struct seccomp_notif *request, const struct watched_call *call,
+			 long occurrence, struct seccomp_notif_resp *response)
+{
+	const enum kind on = call->takes_fd ? kind_of((pid_t)request->pid, (int)request->data.args[0]) : ON_FILE;
+	const char *where = call->takes_fd ? kind_names[on] : "path";
+	const pid_t process = process_of((pid_t)request->pid);
+	const char *who = process == program_pid ? "main" : "child";
+	if (point_signal != 0) {
+		report("point %ld %s %s %s %s\n", point, call->name, signal_name(point_signal), where, who);
+		kill(process, point_signal);
+		return;
+	}
+	const int *errors = call->errors[on];
+	int n = 0;
+	while (n < 5 && errors[n] != 0)
+		n++;
+	if (n == 0) {
+		report("point %ld %s none %s %s\n", point, call->name, where, who);
+		return;
+	}
+	const int err = errors[occurrence % n];
+	if (request->data.nr == SYS_close)
+		release_descriptor(listener, request);
+	response->flags = 0;
+	response->error = -err;
+	report("point %ld %s %s %s %s\n", point, call->name, error_name(err), where, who);
 }
 
 /* Serves notifications until no process of the filter is left, or, when
