@@ -54,6 +54,112 @@ bool is_leap(int64_t y)
 	return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
 }
 
+// The bytes of a whole group of four base64 characters, less one for each
+// '=' it ends with.
+void append_group(std::string &bytes, uint32_t acc, unsigned padding)
+{
+	acc <<= 6 * padding;
+	bytes += char(acc >> 16);
+	if (padding < 2)
+		bytes += char(acc >> 8);
+	if (padding < 1)
+		bytes += char(acc);
+}
+
+// Characters outside the alphabet are skipped, as the platform skips them;
+// what it would decode into other bytes than the text says is refused: a
+// group cut short at the end, '=' anywhere but at the end of a group, and
+// anything but white space or '=' after a group's first '='.  Null, or why
+// the text is refused.
+const char *decode_base64(std::string_view text, std::string &bytes)
+{
+	uint32_t acc = 0;
+	unsigned in_group = 0, padding = 0;
+	for (const char ch : text) {
+		const auto c = static_cast<unsigned char>(ch);
+		if (c >= 0x80)
+			return "data element with a character outside ASCII";
+		if (c == '=') {
+			if (in_group < 2)
+				return "malformed base64";
+			padding++;
+		} else if (base64_value(c) >= 0) {
+			if (padding > 0)
+				return "malformed base64";
+			acc = acc << 6 | uint32_t(base64_value(c));
+		} else if (padding > 0 && !(c == ' ' || (c >= '\t' && c <= '\r'))) {
+			return "malformed base64";
+		} else {
+			continue;
+		}
+		if (++in_group == 4) {
+			append_group(bytes, acc, padding);
+			acc = 0;
+			in_group = padding = 0;
+		}
+	}
+	return in_group != 0 ? "malformed base64" : nullptr;
+}
+
+bool special_real(std::string_view t, double &value)
+{
+	static const struct {
+		const char *name;
+		double value;
+	} names[] = {
+		{"nan", NAN},       {"+infinity", INFINITY}, {"-infinity", -INFINITY}, {"infinity", INFINITY},
+		{"-inf", -INFINITY}, {"inf", INFINITY},       {"+inf", INFINITY},
+	};
+	for (const auto &n : names) {
+		if (t.size() == strlen(n.name) && strncasecmp(t.data(), n.name, t.size()) == 0) {
+			value = n.value;
+			return true;
+		}
+	}
+	return false;
+}
+
+// Nan or infinity in any case, or what strtod reads of the characters of a
+// decimal number (digits, signs, point and exponent), all of them; white
+// space only before it.
+bool real_from_text(std::string_view t, double &value)
+{
+	if (special_real(t, value))
+		return true;
+	while (!t.empty() && (t[0] == ' ' || (t[0] >= '\t' && t[0] <= '\r')))
+		t.remove_prefix(1);
+	const std::string number(t);
+	char *end = nullptr;
+	if (number.empty() || number.find_first_not_of("0123456789+-.eE") != std::string::npos)
+		return false;
+	value = strtod(number.c_str(), &end);
+	return end == number.c_str() + number.size();
+}
+
+// A date's fields as its text gives them.
+struct DateTime {
+	int64_t year;
+	int month, day, hour, minute, second;
+};
+
+// A real day and time of the Gregorian calendar (the platform would carry
+// 31 April over into May).  A second of 60 is the next minute's first, as
+// the platform reads it: its writer writes one for a time a hair before a
+// whole minute.
+bool is_real_day_and_time(const DateTime &t)
+{
+	static const int month_days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+	return t.month >= 1 && t.month <= 12 && t.day >= 1 &&
+	       t.day <= month_days[t.month - 1] + (t.month == 2 && is_leap(t.year)) && t.hour <= 23 &&
+	       t.minute <= 59 && t.second <= 60;
+}
+
+int64_t seconds_since_2001(const DateTime &t)
+{
+	return days_from_civil(t.year, unsigned(t.month), unsigned(t.day)) * 86400 + t.hour * 3600 + t.minute * 60 +
+	       t.second - kSecondsFrom1970To2001;
+}
+
 // The element names of the form.
 enum class Tag { Plist, Array, Dict, Key, String, Data, Date, Real, Integer, True, False, Unknown };
 
@@ -472,11 +578,7 @@ private:
 		return true;
 	}
 
-	// Base64 up to the closing tag.  Characters outside the alphabet are
-	// skipped, as the platform skips them; what it would decode into
-	// other bytes than the text says is refused: a group cut short at the
-	// end, '=' anywhere but at the end of a group, and anything but white
-	// space or '=' after a group's first '='.
+	// Base64 up to the closing tag.
 	CFTypeRef data()
 	{
 		const size_t end = s.find('<', i);
@@ -484,79 +586,23 @@ private:
 			return fail("unterminated data element");
 		std::string bytes;
 		bytes.reserve((end - i) / 4 * 3);
-		uint32_t acc = 0;
-		unsigned in_group = 0, padding = 0;
-		for (; i < end; i++) {
-			const auto c = static_cast<unsigned char>(s[i]);
-			if (c >= 0x80)
-				return fail("data element with a character outside ASCII");
-			if (c == '=') {
-				if (in_group < 2)
-					return fail("malformed base64");
-				padding++;
-			} else if (base64_value(c) >= 0) {
-				if (padding > 0)
-					return fail("malformed base64");
-				acc = acc << 6 | uint32_t(base64_value(c));
-			} else if (padding > 0 && !(c == ' ' || (c >= '\t' && c <= '\r'))) {
-				return fail("malformed base64");
-			} else {
-				continue;
-			}
-			if (++in_group == 4) {
-				acc <<= 6 * padding;
-				bytes += char(acc >> 16);
-				if (padding < 2)
-					bytes += char(acc >> 8);
-				if (padding < 1)
-					bytes += char(acc);
-				acc = 0;
-				in_group = padding = 0;
-			}
-		}
-		if (in_group != 0)
-			return fail("malformed base64");
+		if (const char *reason = decode_base64(s.substr(i, end - i), bytes))
+			return fail(reason);
+		i = end;
 		if (!close_tag("data"))
 			return nullptr;
 		return made(make_data(std::move(bytes)));
 	}
 
-	// [-]Y...-MM-DDTHH:MM:SSZ: any number of year digits, a real day and
-	// time of the Gregorian calendar (the platform would carry 31 April
-	// over into May).  A second of 60 is the next minute's first, as the
-	// platform reads it: its writer writes one for a time a hair before a
-	// whole minute.
+	// A real day and time, written [-]Y...-MM-DDTHH:MM:SSZ.
 	CFTypeRef date()
 	{
-		const bool negative = i < s.size() && s[i] == '-';
-		i += negative;
-		int64_t year = 0;
-		size_t digits = 0;
-		for (; i < s.size() && is_digit(s[i]); i++, digits++) {
-			if (digits == 10)
-				return fail("date out of range");
-			year = year * 10 + (s[i] - '0');
-		}
-		if (negative)
-			year = -year;
-		int v[5];
-		static const char after[5] = {'-', 'T', ':', ':', 'Z'};
-		bool ok = digits > 0 && i < s.size() && s[i++] == '-';
-		for (int k = 0; ok && k < 5; k++) {
-			ok = i + 2 < s.size() && is_digit(s[i]) && is_digit(s[i + 1]) && s[i + 2] == after[k];
-			if (ok)
-				v[k] = (s[i] - '0') * 10 + (s[i + 1] - '0');
-			i += 3;
-		}
-		if (!ok)
-			return fail("malformed date");
-		static const int month_days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-		const int month = v[0], day = v[1];
-		if (month < 1 || month > 12 || day < 1 || day > month_days[month - 1] + (month == 2 && is_leap(year)) ||
-		    v[2] > 23 || v[3] > 59 || v[4] > 60)
+		DateTime t;
+		if (!date_fields(t))
+			return nullptr;
+		if (!is_real_day_and_time(t))
 			return fail("date that is no real day and time");
-		const int64_t seconds = days_from_civil(year, unsigned(month), unsigned(day)) * 86400 +
-					v[2] * 3600 + v[3] * 60 + v[4] - kSecondsFrom1970To2001;
+		const int64_t seconds = seconds_since_2001(t);
 		if (std::fabs(double(seconds)) >= kMaxDateSeconds)
 			return fail("date out of range");
 		if (!close_tag("date"))
@@ -564,45 +610,46 @@ private:
 		return made(make_date(double(seconds)));
 	}
 
-	// Text as in a string, then nan or infinity in any case, or what
-	// strtod reads of the characters of a decimal number (digits, signs,
-	// point and exponent), all of them; white space only before it.
+	// [-]Y...-MM-DDTHH:MM:SSZ: any number of year digits, then two for
+	// each other field.
+	bool date_fields(DateTime &t)
+	{
+		const bool negative = i < s.size() && s[i] == '-';
+		i += negative;
+		int64_t year = 0;
+		size_t digits = 0;
+		for (; i < s.size() && is_digit(s[i]); i++, digits++) {
+			if (digits == 10)
+				return failed("date out of range");
+			year = year * 10 + (s[i] - '0');
+		}
+		t.year = negative ? -year : year;
+		if (!(digits > 0 && i < s.size() && s[i++] == '-') || !two_digits_then('-', t.month) ||
+		    !two_digits_then('T', t.day) || !two_digits_then(':', t.hour) || !two_digits_then(':', t.minute) ||
+		    !two_digits_then('Z', t.second))
+			return failed("malformed date");
+		return true;
+	}
+
+	bool two_digits_then(char next, int &value)
+	{
+		const bool ok = i + 2 < s.size() && is_digit(s[i]) && is_digit(s[i + 1]) && s[i + 2] == next;
+		if (ok)
+			value = (s[i] - '0') * 10 + (s[i + 1] - '0');
+		i += 3;
+		return ok;
+	}
+
+	// Text as in a string, then a number as real_from_text reads it.
 	CFTypeRef real()
 	{
 		std::string_view t;
 		if (!text(t) || !close_tag("real"))
 			return nullptr;
 		double value;
-		if (!special_real(t, value)) {
-			while (!t.empty() && (t[0] == ' ' || (t[0] >= '\t' && t[0] <= '\r')))
-				t.remove_prefix(1);
-			const std::string number(t);
-			char *end = nullptr;
-			if (number.empty() || number.find_first_not_of("0123456789+-.eE") != std::string::npos)
-				return fail("malformed real");
-			value = strtod(number.c_str(), &end);
-			if (end != number.c_str() + number.size())
-				return fail("malformed real");
-		}
+		if (!real_from_text(t, value))
+			return fail("malformed real");
 		return made(make_float(value));
-	}
-
-	static bool special_real(std::string_view t, double &value)
-	{
-		static const struct {
-			const char *name;
-			double value;
-		} names[] = {
-			{"nan", NAN},       {"+infinity", INFINITY}, {"-infinity", -INFINITY}, {"infinity", INFINITY},
-			{"-inf", -INFINITY}, {"inf", INFINITY},       {"+inf", INFINITY},
-		};
-		for (const auto &n : names) {
-			if (t.size() == strlen(n.name) && strncasecmp(t.data(), n.name, t.size()) == 0) {
-				value = n.value;
-				return true;
-			}
-		}
-		return false;
 	}
 
 	// The white space an integer may start with, as the platform sees it:
@@ -637,36 +684,53 @@ private:
 	// allowed, and nothing between the last digit and the closing tag.
 	CFTypeRef integer()
 	{
-		skip_leading_space();
-		bool negative = false;
-		if (i < s.size() && (s[i] == '-' || s[i] == '+')) {
-			negative = s[i] == '-';
-			i++;
-			skip_leading_space();
-		}
-		bool hex = false;
-		size_t digits = 0;
-		if (i + 1 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
-			hex = true;
-			i += 2;
-		}
+		const bool negative = integer_sign();
+		const bool hex = hex_prefix();
 		uint64_t value = 0;
+		if (!integer_digits(hex, negative, value) || !close_tag("integer"))
+			return nullptr;
+		return made(negative ? make_signed(int64_t(0 - value)) : make_unsigned(value));
+	}
+
+	// A sign, white space allowed before and after it; true for '-'.
+	bool integer_sign()
+	{
+		skip_leading_space();
+		if (i >= s.size() || (s[i] != '-' && s[i] != '+'))
+			return false;
+		const bool negative = s[i] == '-';
+		i++;
+		skip_leading_space();
+		return negative;
+	}
+
+	bool hex_prefix()
+	{
+		if (i + 1 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
+			i += 2;
+			return true;
+		}
+		return false;
+	}
+
+	// At least one digit, up to the closing tag, in range for the sign.
+	bool integer_digits(bool hex, bool negative, uint64_t &value)
+	{
+		size_t digits = 0;
 		for (; i < s.size() && s[i] != '<'; i++, digits++) {
 			const int d = digit_value(s[i], hex);
 			if (d < 0)
-				return fail("malformed integer");
+				return failed("malformed integer");
 			const uint64_t base = hex ? 16 : 10;
 			if (value > (UINT64_MAX - uint64_t(d)) / base)
-				return fail("integer out of range");
+				return failed("integer out of range");
 			value = value * base + uint64_t(d);
 			if (negative && value > uint64_t(INT64_MAX) + 1)
-				return fail("integer out of range");
+				return failed("integer out of range");
 		}
 		if (digits == 0)
-			return fail("malformed integer");
-		if (!close_tag("integer"))
-			return nullptr;
-		return made(negative ? make_signed(int64_t(0 - value)) : make_unsigned(value));
+			return failed("malformed integer");
+		return true;
 	}
 };
 
