@@ -344,9 +344,16 @@ private:
 		return true;
 	}
 
-	// After '<': the tag up to its '>' (attributes ignored, as the
-	// platform ignores them), then the element.
-	CFTypeRef element(size_t depth, bool *is_key)
+	// A start tag: the element's name, and whether the tag ends in "/>".
+	struct StartTag {
+		std::string_view name;
+		Tag tag;
+		bool empty;
+	};
+
+	// After '<': the tag up to its '>', attributes ignored, as the
+	// platform ignores them.
+	bool start_tag(StartTag &t)
 	{
 		const size_t begin = i;
 		size_t name_end = std::string_view::npos;
@@ -358,58 +365,81 @@ private:
 				quote = quote == 0 ? s[i] : quote == s[i] ? 0 : quote;
 		}
 		if (i >= s.size())
-			return fail("unterminated tag");
+			return failed("unterminated tag");
 		// The platform ends the tag at the first '>', even one quoted
 		// in an attribute value, and would read the rest as content.
 		if (quote != 0)
-			return fail("'>' inside an attribute value");
-		const bool empty = s[i - 1] == '/';
+			return failed("'>' inside an attribute value");
+		t.empty = s[i - 1] == '/';
 		if (name_end == std::string_view::npos)
-			name_end = empty ? i - 1 : i;
+			name_end = t.empty ? i - 1 : i;
 		i++;
-		const std::string_view name = s.substr(begin, name_end - begin);
-		if (name.empty())
-			return fail("malformed tag");
-		const Tag tag = tag_named(name);
+		t.name = s.substr(begin, name_end - begin);
+		if (t.name.empty())
+			return failed("malformed tag");
+		t.tag = tag_named(t.name);
+		return true;
+	}
+
+	// After '<': the element, its start tag first.
+	CFTypeRef element(size_t depth, bool *is_key)
+	{
+		StartTag t;
+		if (!start_tag(t))
+			return nullptr;
 		if (is_key)
-			*is_key = tag == Tag::Key;
-		switch (tag) {
+			*is_key = t.tag == Tag::Key;
+		switch (t.tag) {
 		case Tag::Plist:
-			if (empty)
+			if (t.empty)
 				return fail("empty plist element");
 			return plist(depth);
 		case Tag::Array:
 		case Tag::Dict:
 			if (depth + 1 > kMaxDepth)
 				return fail("containers nested too deeply");
-			if (tag == Tag::Array)
-				return array_body(depth + 1, empty);
-			return empty ? made(new_dictionary(false)) : dict_body(depth + 1);
-		case Tag::Key:
-		case Tag::String: {
-			if (empty)
-				return made(make_string(std::string()));
-			std::string_view t;
-			if (!text(t) || !close_tag(name))
-				return nullptr;
-			return made(make_string(t));
+			if (t.tag == Tag::Array)
+				return array_body(depth + 1, t.empty);
+			return t.empty ? made(new_dictionary(false)) : dict_body(depth + 1);
+		case Tag::Unknown:
+			return fail("unknown element");
+		default:
+			return scalar(t);
 		}
+	}
+
+	// The value of an element that holds text or nothing.
+	CFTypeRef scalar(const StartTag &t)
+	{
+		switch (t.tag) {
+		case Tag::Key:
+		case Tag::String:
+			return t.empty ? made(make_string(std::string())) : string(t.name);
 		case Tag::Data:
-			return empty ? fail("empty data element") : data();
+			return t.empty ? fail("empty data element") : data();
 		case Tag::Date:
-			return empty ? fail("empty date element") : date();
+			return t.empty ? fail("empty date element") : date();
 		case Tag::Real:
-			return empty ? fail("empty real element") : real();
+			return t.empty ? fail("empty real element") : real();
 		case Tag::Integer:
-			return empty ? fail("empty integer element") : integer();
+			return t.empty ? fail("empty integer element") : integer();
 		case Tag::True:
 		case Tag::False:
-			if (!empty && !close_tag(name))
+			if (!t.empty && !close_tag(t.name))
 				return nullptr;
-			return boolean(tag == Tag::True);
+			return boolean(t.tag == Tag::True);
 		default:
 			return fail("unknown element");
 		}
+	}
+
+	// The text of a string or key up to its closing tag.
+	CFTypeRef string(std::string_view name)
+	{
+		std::string_view t;
+		if (!text(t) || !close_tag(name))
+			return nullptr;
+		return made(make_string(t));
 	}
 
 	// The one value of a plist element.
@@ -458,38 +488,54 @@ private:
 		return owned.release();
 	}
 
-	// Keys and values; the last of equal keys wins.  A dictionary whose
-	// only key is CF$UID, with a number, is a keyed archiver's reference.
+	// Keys and values; the last of equal keys wins.
 	CFTypeRef dict_body(size_t depth)
 	{
 		__CFDictionary *dict = new_dictionary(false);
 		Owned owned(made(dict));
 		for (;;) {
-			CFTypeRef key = nullptr;
-			bool is_key = false;
-			Got got = content(depth, key, &is_key);
+			const Got got = dict_entry(dict, depth);
 			if (got == Got::Error)
 				return nullptr;
 			if (got == Got::End)
 				break;
-			Owned owned_key(key);
-			if (!is_key)
-				return fail("dictionary value without a key");
-			CFTypeRef value = nullptr;
-			got = content(depth, value, nullptr);
-			if (got == Got::End)
-				return fail("dictionary key without a value");
-			if (got == Got::Error)
-				return nullptr;
-			if (!dictionary_adopt(dict, owned_key.release(), value))
-				throw std::bad_alloc();
 		}
 		if (!close_tag("dict"))
 			return nullptr;
-		if (dict->entries.size() == 1 && as_string(dict->entries[0].first, "CFPropertyListCreateFromXMLData")->utf8 == "CF$UID" &&
-		    cf_object(dict->entries[0].second)->type_id == kCFNumberTypeID)
+		if (is_archiver_reference(dict))
 			return uid(as_number(dict->entries[0].second, "CFPropertyListCreateFromXMLData"));
 		return owned.release();
+	}
+
+	// A key and its value, set in dict; End at the closing tag.
+	Got dict_entry(__CFDictionary *dict, size_t depth)
+	{
+		CFTypeRef key = nullptr;
+		bool is_key = false;
+		Got got = content(depth, key, &is_key);
+		if (got != Got::Value)
+			return got;
+		Owned owned_key(key);
+		if (!is_key)
+			return fail("dictionary value without a key"), Got::Error;
+		CFTypeRef value = nullptr;
+		got = content(depth, value, nullptr);
+		if (got == Got::End)
+			return fail("dictionary key without a value"), Got::Error;
+		if (got == Got::Error)
+			return Got::Error;
+		if (!dictionary_adopt(dict, owned_key.release(), value))
+			throw std::bad_alloc();
+		return Got::Value;
+	}
+
+	// A dictionary whose only key is CF$UID, with a number, is a keyed
+	// archiver's reference.
+	static bool is_archiver_reference(const __CFDictionary *dict)
+	{
+		return dict->entries.size() == 1 &&
+		       as_string(dict->entries[0].first, "CFPropertyListCreateFromXMLData")->utf8 == "CF$UID" &&
+		       cf_object(dict->entries[0].second)->type_id == kCFNumberTypeID;
 	}
 
 	CFTypeRef uid(const __CFNumber *n)
@@ -501,22 +547,29 @@ private:
 	}
 
 	// The character data of a string or key up to its closing tag: text,
-	// the five entities, character references and CDATA sections.  Any
-	// other "<!", a comment too, is an error there, as the platform takes
-	// every "<!" in text for the start of a CDATA section.  Line breaks are
-	// kept as they are.  t points into the document when it can, else into
-	// text_buf.
+	// the five entities, character references and CDATA sections.  Line
+	// breaks are kept as they are.  t points into the document when it
+	// can, else into text_buf.
 	bool text(std::string_view &t)
 	{
-		size_t at = s.find_first_of("<&", i);
+		const size_t at = s.find_first_of("<&", i);
 		if (at != std::string_view::npos && s[at] == '<' && s.substr(at, 2) != "<!") {
 			t = s.substr(i, at - i);
 			i = at;
 			return true;
 		}
+		if (!decoded_text())
+			return false;
+		t = text_buf;
+		return true;
+	}
+
+	// Text with entities or CDATA sections, decoded into text_buf.
+	bool decoded_text()
+	{
 		text_buf.clear();
 		for (;;) {
-			at = s.find_first_of("<&", i);
+			const size_t at = s.find_first_of("<&", i);
 			if (at == std::string_view::npos)
 				return failed("unterminated text");
 			text_buf.append(s.data() + i, at - i);
@@ -525,24 +578,31 @@ private:
 				if (!entity())
 					return false;
 			} else if (starts("<!")) {
-				if (!starts("<![CDATA["))
-					return failed("malformed CDATA section");
-				i += 9;
-				size_t end = s.find("]]>", i);
-				if (end == std::string_view::npos)
-					return failed("unterminated CDATA section");
-				text_buf.append(s.data() + i, end - i);
-				i = end + 3;
+				if (!cdata_section())
+					return false;
 			} else {
-				t = text_buf;
 				return true;
 			}
 		}
 	}
 
-	// After '&': one of the five entities or a character reference of at
-	// most eight digits, to a character other than NUL (which our strings
-	// cannot hold) or a surrogate (which the platform refuses).
+	// At "<!": a CDATA section, its text kept as it is.  Any other "<!", a
+	// comment too, is an error there, as the platform takes every "<!" in
+	// text for the start of a CDATA section.
+	bool cdata_section()
+	{
+		if (!starts("<![CDATA["))
+			return failed("malformed CDATA section");
+		i += 9;
+		const size_t end = s.find("]]>", i);
+		if (end == std::string_view::npos)
+			return failed("unterminated CDATA section");
+		text_buf.append(s.data() + i, end - i);
+		i = end + 3;
+		return true;
+	}
+
+	// At '&': one of the five entities or a character reference.
 	bool entity()
 	{
 		static const struct {
@@ -559,6 +619,14 @@ private:
 		if (!starts("&#"))
 			return failed("unknown entity");
 		i += 2;
+		return character_reference();
+	}
+
+	// After "&#": at most eight digits, decimal or hexadecimal after 'x',
+	// to a character other than NUL (which our strings cannot hold) or a
+	// surrogate (which the platform refuses).
+	bool character_reference()
+	{
 		const bool hex = i < s.size() && s[i] == 'x';
 		i += hex;
 		uint32_t cp = 0;
