@@ -9,9 +9,10 @@ BUILD_PACKAGES=(
 	libssl-dev openssl
 )
 # The test suite's build besides (scripts/test, scripts/try): GoogleTest,
-# and libfuse3 for the test volumes.
+# libfuse3 for the test volumes, and libplist, whose XML writer the
+# platform layer's is compared with.
 TEST_BUILD_PACKAGES=(
-	libgtest-dev libfuse3-dev pkg-config
+	libgtest-dev libfuse3-dev libplist-dev pkg-config
 )
 # Running the suite (scripts/test): the sandbox and FUSE, clang for the
 # fuzz targets, and what some tests run besides the programs.
@@ -42,7 +43,7 @@ PPC_PACKAGES=(
 # i386, and qemu-user for kernels that do not run 32-bit programs.
 I386_PACKAGES=(
 	g++-12-multilib googletest
-	libssl-dev:i386 libfuse3-dev:i386 libstdc++6:i386
+	libssl-dev:i386 libfuse3-dev:i386 libplist-dev:i386 libstdc++6:i386
 	qemu-user
 )
 
