@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -20,6 +22,17 @@ sweep_end() {
 		echo "sweep: processes of the program outlived the scenario"
 }
 )sh";
+
+#if defined(__SANITIZE_ADDRESS__)
+// The programs are built with AddressSanitizer: every run's reports, leaks
+// included, go to files in the run's own folder, and each is a fault.  Such
+// a sweep fails the calls and sends no signals: a signal ends a run before
+// the leak check, and the plain build's sweep sends them.
+constexpr bool sanitized = true;
+#else
+constexpr bool sanitized = false;
+#endif
+const char sanitizer_log[] = "/sweep/sanitizer";
 
 struct Job {
 	size_t scenario;
@@ -45,6 +58,11 @@ Run run_job(const Plan &plan, const Scenario &scenario, const Job &job)
 	sandbox::Sandbox box = plan.box;
 	box.binds.push_back({report_dir.path(), "/sweep"});
 	box.env.push_back("SWEEP=" + sweep_command(plan, job));
+	if (sanitized) {
+		const char *options = getenv("ASAN_OPTIONS");
+		box.env.push_back(std::string("ASAN_OPTIONS=") + (options ? options : "") + ":log_path=" +
+				  sanitizer_log);
+	}
 	Run run;
 	run.scenario = scenario.name;
 	const auto start = std::chrono::steady_clock::now();
@@ -59,6 +77,10 @@ Run run_job(const Plan &plan, const Scenario &scenario, const Job &job)
 	const std::string calls = line_after(report, "calls ");
 	run.ended = !calls.empty();
 	run.calls = run.ended ? size_t(std::stoul(calls)) : 0;
+	const std::string log_name = std::filesystem::path(sanitizer_log).filename();
+	for (const auto &entry : std::filesystem::directory_iterator(report_dir.path()))
+		if (entry.path().filename().string().compare(0, log_name.size(), log_name) == 0)
+			run.sanitizer += sandbox::read_file(entry.path());
 	return run;
 }
 
@@ -133,6 +155,8 @@ Outcome sweep(const Plan &plan, const std::vector<Scenario> &scenarios)
 		if (!run.ended)
 			broken.push_back("processes of the program were still running when the scenario ended");
 		plan.check(run, broken);
+		if (!run.sanitizer.empty())
+			broken.push_back("a sanitizer report\n" + run.sanitizer);
 		std::lock_guard<std::mutex> guard(lock);
 		outcome.runs++;
 		outcome.seconds[run.scenario] += run.seconds;
@@ -161,7 +185,8 @@ Outcome sweep(const Plan &plan, const std::vector<Scenario> &scenarios)
 			outcome.points++;
 			jobs.push_back(Job{s, point, ""});
 			for (const std::string &signal : plan.signals)
-				jobs.push_back(Job{s, point, signal});
+				if (!sanitized)
+					jobs.push_back(Job{s, point, signal});
 		}
 	}
 	run_all(jobs.size(), [&](size_t i) { record(run_job(plan, scenarios[jobs[i].scenario], jobs[i]), jobs[i]); });

@@ -14,6 +14,9 @@
 // left, and ends with sweep_end, which waits until fault_sweep has seen the
 // last of them.  The program's own standard error may pass through to the
 // script's; the script's own words go to standard output.
+//
+// Built with AddressSanitizer, a sweep fails the calls only, and every
+// report of the sanitizer's, in any process of the run, breaks the run.
 #pragma once
 
 #include "sandbox.h"
@@ -37,6 +40,7 @@ struct Run {
 	bool ended = false;  // fault_sweep saw the last process of the program
 	size_t calls = 0;    // the program's calls that fault_sweep counted
 	double seconds = 0;  // the run took
+	std::string sanitizer;  // AddressSanitizer's reports, in a sanitized build
 };
 
 // Adds a line to broken for each thing the run got wrong.
