@@ -52,7 +52,6 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/ioctl.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -237,9 +236,7 @@ static int install_filter(void)
 	code[n++] = (struct sock_filter)BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW);
 	code[n++] = (struct sock_filter)BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_USER_NOTIF);
 	struct sock_fprog prog = {.len = (unsigned short)n, .filter = code};
-	if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
-		die("no_new_privs");
-	int listener = (int)syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, SECCOMP_FILTER_FLAG_NEW_LISTENER, &prog);
+	int listener = install_listener(&prog);
 	if (listener < 0)
 		die("seccomp");
 	return listener;

@@ -1,14 +1,29 @@
 /*
- * Passing a seccomp listener from the process that installs the filter
- * (the program to be watched, before it executes) to the one that serves
- * it, over a socket pair: shared by the system-call tools of the tests.
+ * Installing a seccomp filter with a listener, and passing the listener
+ * from the process that installs it (the program to be watched, before it
+ * executes) to the one that serves it, over a socket pair: shared by the
+ * system-call tools of the tests.
  */
 #ifndef SECCOMP_LISTENER_H
 #define SECCOMP_LISTENER_H
 
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <string.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/uio.h>
+#include <unistd.h>
+
+/* Installs prog on this process, and so on what it executes, and returns
+ * the listener for its notifications; -1 with errno when it cannot. */
+static int install_listener(struct sock_fprog *prog)
+{
+	if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
+		return -1;
+	return (int)syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, SECCOMP_FILTER_FLAG_NEW_LISTENER, prog);
+}
 
 /* Sends fd over sock; -1 when it cannot. */
 static int send_fd(int sock, int fd)
