@@ -106,10 +106,11 @@ Found read_stat(pid_t pid, struct kinfo_proc &out)
 	out.kp_proc.p_stat = fields[0] == "Z" ? SZOMB : SRUN;
 	std::string comm;
 	if (!command_name(pid, comm)) {
-		if (errno != ENOENT)
+		if (errno != ENOENT && errno != EACCES && errno != EPERM)
 			return errno == ESRCH ? Found::none : Found::error;
-		// No program file to name (a zombie, a kernel thread): Linux's own
-		// name for it.
+		// No program file to name (a zombie, a kernel thread), or one that
+		// only its owner may see, which the target never withholds:
+		// Linux's own name for it.
 		comm = std::string(text.substr(open_paren + 1, close_paren - open_paren - 1));
 	}
 	if (comm.size() > MAXCOMLEN)

@@ -235,6 +235,9 @@ TEST_F(Daemon, UnreadableOrStaleRecordsAreRemoved)
 			printf "$record" >$PIDFILE
 			$D -u; st; say_pidfile
 		done
+		# A record that is another file's name too is only unnamed.
+		echo "other file" >/var/run/other; ln /var/run/other $PIDFILE
+		$D -u; st; say_pidfile; cat /var/run/other
 		# A start reports the same and goes on.
 		printf "$dead\n" >$PIDFILE
 		$D; st
@@ -244,7 +247,8 @@ TEST_F(Daemon, UnreadableOrStaleRecordsAreRemoved)
 				 unloading_all + damaged + "0). Removing possibly damaged .pid-file.\nstatus 0\nno pid file\n" +
 				 unloading_all + orphaned + "status 0\nno pid file\n" + unloading_all + orphaned +
 				 "status 0\nno pid file\n" + unloading_all + orphaned + "status 0\nno pid file\n" +
-				 unloading_existing + orphaned + started + "status 0\n");
+				 unloading_all + damaged + "0). Removing possibly damaged .pid-file.\nstatus 0\nno pid file\n" +
+				 "other file\n" + unloading_existing + orphaned + started + "status 0\n");
 	EXPECT_EQ(r.err, "");
 }
 
@@ -487,10 +491,15 @@ TEST_F(Daemon, StartThatCannotForkOrWriteItsRecordLeavesNothing)
 		dd if=/dev/zero of=/var/run/fill bs=4096 count=1 2>/dev/null
 		$D; st; say_pidfile
 		pgrep -f "$D -f" || echo "no instance"
+		umount /var/run
+		(ulimit -f 0; exec $D); st; say_pidfile
+		pgrep -f "$D -f" || echo "no instance"
 	)sh");
-	EXPECT_EQ(r.out, "status 2\nno pid file\nstatus 2\nno pid file\nno instance\n");
+	EXPECT_EQ(r.out, "status 2\nno pid file\nstatus 2\nno pid file\nno instance\n"
+			 "status 2\nno pid file\nno instance\n");
 	EXPECT_EQ(r.err, E + "Could not start the background instance: 11 (Resource temporarily unavailable)\n" + E +
-				 "Could not write /var/run/ardova_ntfs_daemon.pid: 28 (No space left on device)\n");
+				 "Could not write /var/run/ardova_ntfs_daemon.pid: 28 (No space left on device)\n" + E +
+				 "Could not write /var/run/ardova_ntfs_daemon.pid: 27 (File too large)\n");
 }
 
 TEST_F(Daemon, LauncherKilledBeforeItsRecordLeavesNoInstance)

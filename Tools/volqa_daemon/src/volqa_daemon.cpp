@@ -116,8 +116,11 @@ int main(int argc, char *argv[])
 		error("Could not open /dev/null: %d (%s)", err, strerror(err));
 		return 1;
 	}
-	// Messages to a reader that went away are lost; the work goes on.
+	// Messages to a reader that went away are lost; the work goes on.  A
+	// record past the caller's file-size limit fails its write (EFBIG),
+	// which is reported, rather than ending the run with the record empty.
 	signal(SIGPIPE, SIG_IGN);
+	signal(SIGXFSZ, SIG_IGN);
 
 	if (argc == 1)
 		return start_instance(argv[0]);
@@ -601,13 +604,16 @@ void block_termination_signals(sigset_t *previous)
 
 // Empties and deletes the locked pid file of the stream; a signal that
 // would end the run meanwhile waits, so that the record is never left
-// emptied but not deleted by one.
+// emptied but not deleted by one.  A file with other names than the pid
+// file's (a hard link) is only unnamed: its content is theirs too.
 int remove_pid_file(FILE *pid_stream)
 {
 	sigset_t saved_mask;
 	block_termination_signals(&saved_mask);
 	int result = 0;
-	if (ftruncate(fileno(pid_stream), 0) != 0) {
+	struct stat held;
+	const bool only_name = fstat(fileno(pid_stream), &held) == 0 && held.st_nlink == 1;
+	if (only_name && ftruncate(fileno(pid_stream), 0) != 0) {
 		int err = errno;
 		error("Failed to truncate file: %d (%s)", err, strerror(err));
 		result = 2;
