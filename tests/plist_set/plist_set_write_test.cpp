@@ -128,19 +128,25 @@ TEST_F(PlistSetWrite, FullDiskAndFileSizeLimitLeaveTheFileWhole)
 			-e trace=pwrite64 -e inject=pwrite64:error=ENOSPC:when=2 \
 			setpriv --reuid=65534 --regid=65534 --clear-groups plist_set /tmp/small/rootdir/f.plist big "$big"
 		report "late full" rootdir $?
+		# And the old bytes too: the growth is taken back all the same.
+		ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" strace -f -qq -o /dev/null \
+			-e trace=pwrite64 -e inject=pwrite64:error=ENOSPC:when=2..3 \
+			setpriv --reuid=65534 --regid=65534 --clear-groups plist_set /tmp/small/rootdir/f.plist big "$big"
+		report "late full twice" rootdir $?
 		user plist_set /tmp/small/rootdir/f.plist big "$big"; echo "room again $?"
 		cp /tmp/small/rootdir/f.plist /data/written.plist
 	)sh");
 	const std::string failed = "Failed to write property list to file \"/tmp/small/";
 	EXPECT_EQ(r.err, failed + "rootdir/f.plist\"\n" + failed + "userdir/f.plist\"\n" + failed +
 				 "rootdir/f.plist\"\n" + failed + "userdir/f.plist\"\n" + failed + "rootdir/f.plist\"\n" +
-				 failed + "rootdir/f.plist\"\n");
+				 failed + "rootdir/f.plist\"\n" + failed + "rootdir/f.plist\"\n");
 	EXPECT_EQ(r.out, "full rootdir status 1\nfull rootdir intact\nf.plist\n"
 			 "full userdir status 1\nfull userdir intact\nf.plist\n"
 			 "limit rootdir status 1\nlimit rootdir intact\nf.plist\n"
 			 "limit userdir status 1\nlimit userdir intact\nf.plist\n"
 			 "root limit rootdir status 1\nroot limit rootdir intact\nf.plist\n"
 			 "late full rootdir status 1\nlate full rootdir intact\nf.plist\n"
+			 "late full twice rootdir status 1\nlate full twice rootdir intact\nf.plist\n"
 			 "room again 0\n");
 	EXPECT_EQ(plistlib_check(originals / "large.plist", dir / "written.plist", "big", std::string(20000, 'x')),
 		  "ok\n");

@@ -96,7 +96,7 @@ int fill_temporary(int fd, const PlistFile *file, const UInt8 *bytes, size_t len
 bool still_named(const PlistFile *file);
 void remove_temporary();
 bool write_in_place(const PlistFile *file, const UInt8 *bytes, size_t length);
-void put_back_content(const PlistFile *file);
+void put_back_content(const PlistFile *file, bool head_reached);
 bool reserve_space(int fd, off_t growth);
 int write_all_at(int fd, const UInt8 *bytes, size_t length, off_t offset);
 void catch_termination_signals();
@@ -606,23 +606,27 @@ bool write_in_place(const PlistFile *file, const UInt8 *bytes, size_t length)
 	// Past the old end first: a growth refused for space or size has
 	// changed nothing else yet.
 	const size_t head = new_size > old_size ? static_cast<size_t>(old_size) : length;
-	bool written = write_all_at(file->fd, bytes + head, length - head, static_cast<off_t>(head)) == 0 &&
-		       write_all_at(file->fd, bytes, head, 0) == 0 &&
+	const bool head_reached = write_all_at(file->fd, bytes + head, length - head, static_cast<off_t>(head)) == 0;
+	bool written = head_reached && write_all_at(file->fd, bytes, head, 0) == 0 &&
 		       (new_size >= old_size || ftruncate(file->fd, new_size) == 0) && fsync(file->fd) == 0;
 	if (!written)
-		put_back_content(file);
+		put_back_content(file, head_reached);
 	sigprocmask(SIG_SETMASK, &previous, NULL);
 	return written;
 }
 
-// Writes the content that was read over whatever the failed write left,
-// and flushes it.
-void put_back_content(const PlistFile *file)
+// Puts the content that was read back over whatever the failed write left:
+// its bytes again where the write reached them, and its length in any
+// case, so that a growth whose end went in and whose head was refused
+// (space on a file system that copies blocks on write) is taken back even
+// when the old bytes cannot be written either; then flushes.
+void put_back_content(const PlistFile *file, bool head_reached)
 {
 	const CFIndex length = CFDataGetLength(file->content);
-	if (write_all_at(file->fd, CFDataGetBytePtr(file->content), static_cast<size_t>(length), 0) == 0 &&
-	    ftruncate(file->fd, static_cast<off_t>(length)) == 0)
-		fsync(file->fd);
+	if (head_reached)
+		write_all_at(file->fd, CFDataGetBytePtr(file->content), static_cast<size_t>(length), 0);
+	ftruncate(file->fd, static_cast<off_t>(length));
+	fsync(file->fd);
 }
 
 // Reserves the space for the growth; false when the file system has too
