@@ -259,21 +259,28 @@ void block_termination_signals(sigset_t *previous)
 
 // One line on standard error, written at once: the message, then the
 // error's text and number.  err is the failed call's errno, taken before
-// anything else ran.
+// anything else ran.  The message is made on the stack, so that one about
+// memory running out is whole; a longer one gets memory of its own, or
+// without it is cut.
 void report_error(int err, const char *format, ...)
 {
+	char line[1024];
 	va_list args;
 	va_start(args, format);
-	const int length = vsnprintf(NULL, 0, format, args);
+	const int length = vsnprintf(line, sizeof line, format, args);
 	va_end(args);
-	char *message = length >= 0 ? static_cast<char *>(malloc(size_t(length) + 1)) : NULL;
-	if (message != NULL) {
-		va_start(args, format);
-		vsnprintf(message, size_t(length) + 1, format, args);
-		va_end(args);
+	char *longer = NULL;
+	if (length >= int(sizeof line)) {
+		longer = static_cast<char *>(malloc(size_t(length) + 1));
+		if (longer != NULL) {
+			va_start(args, format);
+			vsnprintf(longer, size_t(length) + 1, format, args);
+			va_end(args);
+		}
 	}
-	fprintf(stderr, "%s: %s (%d)\n", message != NULL ? message : format, strerror(err), err);
-	free(message);
+	const char *message = longer != NULL ? longer : length >= 0 ? line : format;
+	fprintf(stderr, "%s: %s (%d)\n", message, strerror(err), err);
+	free(longer);
 }
 
 }  // namespace
