@@ -221,7 +221,9 @@ void exec_utility(char *argv[])
 
 // In the new process: put the capture pipes in place of standard output
 // and standard error and become the utility.  The runner has other threads,
-// which this process has not: it makes plain system calls only.
+// which this process has not; until their first read they format their
+// frame's header, which takes no lock, so none of the C library's is held
+// here when this process formats a line for the caller.
 void start_utility(const char *path, char *argv[], const int stdout_pipe[2], const int stderr_pipe[2])
 {
 	close(stdout_pipe[0]);
