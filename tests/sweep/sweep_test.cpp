@@ -182,7 +182,7 @@ void check_updater(const Run &run, std::vector<std::string> &broken)
 		if (mount_point_left && !removal_refused && !attached)
 			broken.push_back("the mount point was left in /tmp");
 	}
-	if (copy_left && (!removal_refused || err.find("Error while removing /tmp/ardova_updater_image.") ==
+	if (copy_left && (!removal_refused || err.find("Error while removing '/tmp/ardova_updater_image.") ==
 							 std::string::npos))
 		broken.push_back("the copy was left in /tmp");
 }

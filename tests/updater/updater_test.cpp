@@ -627,12 +627,20 @@ TEST_F(Updater, SignalsStopTheRunAndLeaveNothingBehind)
 		nohup ArdovaUpdater-testkey /data/image.dmg /data/image.dmg.sig
 		echo "status $?"
 		calls; left
+		# A Ctrl-C during the detach: the detach is run again, and the run
+		# then ends by the signal.
+		rm /stub/installer-signal
+		echo "group INT" >/stub/detach-signal
+		setsid ArdovaUpdater-testkey /data/image.dmg /data/image.dmg.sig
+		echo "status $?"
+		calls; left
 	)sh");
 	const std::string installed = attach + install("Bundle", "bundle v1") + detach + "left in /tmp:\n";
 	EXPECT_EQ(commands.err, interrupted + "Terminated\nTerminated\nHangup\n" + interrupted);
 	EXPECT_EQ(commands.out, "status 143\n" + attach + detach + "left in /tmp:\n" +
 					"status 143\n" + installed + "status 129\n" + installed +
-					"status 130\n" + installed + "status 0\n" + installed);
+					"status 130\n" + installed + "status 0\n" + installed + "status 130\n" +
+					attach + install("Bundle", "bundle v1") + detach + detach + "left in /tmp:\n");
 	EXPECT_EQ(commands.status, 0) << commands;
 }
 

@@ -121,6 +121,7 @@ char *shell_command(const char *command, const char *arguments, const char *firs
 char *shell_quoted(const char *text);
 void detach_image(const char *device);
 int run_to_its_end(const char *command);
+void take_terminal_signal(int status);
 int error_or(int fallback);
 void report_error(int err, const char *format, ...) __attribute__((format(printf, 2, 3)));
 
@@ -415,12 +416,7 @@ int install_package(const Update *update)
 		const int status = system(installer_command);
 		if (status != 0)
 			result = ENXIO;
-		// system() ignores SIGINT and SIGQUIT while it waits: a Ctrl-C
-		// or Ctrl-\ at the terminal shows only as the installer's shell
-		// ended by it.
-		if (status != -1 && WIFSIGNALED(status) &&
-		    (WTERMSIG(status) == SIGINT || WTERMSIG(status) == SIGQUIT) && catching(WTERMSIG(status)))
-			catch_termination(WTERMSIG(status));
+		take_terminal_signal(status);
 	}
 	free(installer_command);
 	return result;
@@ -436,7 +432,7 @@ void clean_up(const Update *update)
 	if (update->mount_point_exists)
 		rmdir(update->mount_point);
 	if (update->copy_exists && unlink(update->copy_path) != 0)
-		report_error(errno, "Error while removing %s", update->copy_path);
+		report_error(errno, "Error while removing '%s'", update->copy_path);
 }
 
 // Checks the image against the signature with the built-in key, writing
@@ -719,12 +715,12 @@ char *shell_quoted(const char *text)
 void detach_image(const char *device)
 {
 	char *command = shell_command("hdiutil detach ", "\"%s\"", device, NULL);
-	int err = command != NULL ? run_to_its_end(command) : error_or(ENOMEM);
-	if (err != 0 && command != NULL)
+	int err = command != NULL ? run_to_its_end(command) : ENOMEM;
+	if (err != 0 && err != ENOENT && command != NULL)
 		err = run_to_its_end(command);
 	free(command);
 	if (err != 0)
-		report_error(err, "Error while detaching %s, which stays attached", device);
+		report_error(err, "Error while detaching '%s', which stays attached", device);
 }
 
 // Runs command with system(); 0 when it ran to its end, whatever its exit
@@ -735,6 +731,7 @@ int run_to_its_end(const char *command)
 {
 	errno = 0;
 	const int status = system(command);
+	take_terminal_signal(status);
 	if (status == -1)
 		return error_or(EAGAIN);
 	if (WIFSIGNALED(status))
@@ -742,6 +739,16 @@ int run_to_its_end(const char *command)
 	if (WIFEXITED(status) && WEXITSTATUS(status) == 127)
 		return ENOENT;
 	return 0;
+}
+
+// system() ignores SIGINT and SIGQUIT while it waits: a Ctrl-C or a
+// Ctrl-\ at the terminal shows only as the command's shell ended by it,
+// and is taken as that signal received here.
+void take_terminal_signal(int status)
+{
+	if (status != -1 && WIFSIGNALED(status) && (WTERMSIG(status) == SIGINT || WTERMSIG(status) == SIGQUIT) &&
+	    catching(WTERMSIG(status)))
+		catch_termination(WTERMSIG(status));
 }
 
 // The error number the failed call just left, or fallback when it left none.
