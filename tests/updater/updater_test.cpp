@@ -634,13 +634,20 @@ TEST_F(Updater, SignalsStopTheRunAndLeaveNothingBehind)
 		setsid ArdovaUpdater-testkey /data/image.dmg /data/image.dmg.sig
 		echo "status $?"
 		calls; left
+		# A Ctrl-C that ends hdiutil once it has named its device: what it
+		# may have attached is detached.
+		echo "group INT" >/stub/attach-end-signal
+		setsid ArdovaUpdater-testkey /data/image.dmg /data/image.dmg.sig
+		echo "status $?"
+		calls; left; if [ -f /stub/mounted ]; then echo "still attached"; fi
 	)sh");
 	const std::string installed = attach + install("Bundle", "bundle v1") + detach + "left in /tmp:\n";
-	EXPECT_EQ(commands.err, interrupted + "Terminated\nTerminated\nHangup\n" + interrupted);
+	EXPECT_EQ(commands.err, interrupted + "Terminated\nTerminated\nHangup\n" + interrupted + interrupted);
 	EXPECT_EQ(commands.out, "status 143\n" + attach + detach + "left in /tmp:\n" +
 					"status 143\n" + installed + "status 129\n" + installed +
 					"status 130\n" + installed + "status 0\n" + installed + "status 130\n" +
-					attach + install("Bundle", "bundle v1") + detach + detach + "left in /tmp:\n");
+					attach + install("Bundle", "bundle v1") + detach + detach + "left in /tmp:\n" +
+					"status 130\n" + attach + detach + "left in /tmp:\n");
 	EXPECT_EQ(commands.status, 0) << commands;
 }
 

@@ -384,13 +384,15 @@ int attach_copy(Update *update)
 		result = error_or(ENXIO);
 	} else {
 		result = read_device_name(attach_output, update->device);
-		// A failed attach has nothing to detach.
+		const bool device_named = result == 0;
 		const int status = pclose(attach_output);
 		if (result == 0 && status != 0)
 			result = EIO;
+		// A failed attach has nothing to detach; but one ended by a signal
+		// after it named its device may have attached it.
+		update->attached = result == 0 || (device_named && status != -1 && WIFSIGNALED(status));
 	}
 	free(attach_command);
-	update->attached = result == 0;
 	return result;
 }
 
