@@ -119,8 +119,9 @@ int replace_with_link(const char *link_path, const char *link_text, bool is_fold
 	int result = 1;
 	const char *removing = is_folder ? "Error while removing directory \"%s\"" : "Error while removing file \"%s\"";
 	// One left by a run that was killed is this program's too.
-	if (symlink(link_text, new_link) != 0 && (errno != EEXIST || unlink(new_link) != 0 ||
-						  symlink(link_text, new_link) != 0)) {
+	const bool made = symlink(link_text, new_link) == 0 ||
+			  (errno == EEXIST && unlink(new_link) == 0 && symlink(link_text, new_link) == 0);
+	if (!made) {
 		// A folder that takes no change refuses the removal first.
 		const int err = errno;
 		if (err == EROFS || err == EACCES || err == EPERM)
@@ -141,7 +142,8 @@ int replace_with_link(const char *link_path, const char *link_text, bool is_fold
 	} else {
 		result = 0;
 	}
-	if (result != 0)
+	// Only the link this run made: the name may be another's by now.
+	if (made && result != 0)
 		unlink(new_link);
 	sigprocmask(SIG_SETMASK, &saved_mask, NULL);
 	return result;
