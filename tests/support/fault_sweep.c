@@ -224,17 +224,13 @@ static int parse_signal(const char *text)
  * else is allowed. */
 static int install_filter(void)
 {
+	int nrs[CALL_COUNT];
+	for (unsigned i = 0; i < CALL_COUNT; i++)
+		nrs[i] = calls[i].nr;
 	struct sock_filter code[CALL_COUNT + 6];
 	unsigned n = 0;
-	code[n++] = (struct sock_filter)BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, arch));
-	code[n++] = (struct sock_filter)BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0);
+	append_notified_calls(code, &n, AUDIT_ARCH_X86_64, nrs, CALL_COUNT);
 	code[n++] = (struct sock_filter)BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW);
-	code[n++] = (struct sock_filter)BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr));
-	for (unsigned i = 0; i < CALL_COUNT; i++)
-		code[n++] = (struct sock_filter)BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, (unsigned)calls[i].nr,
-							 (unsigned char)(CALL_COUNT - i), 0);
-	code[n++] = (struct sock_filter)BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW);
-	code[n++] = (struct sock_filter)BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_USER_NOTIF);
 	struct sock_fprog prog = {.len = (unsigned short)n, .filter = code};
 	int listener = install_listener(&prog);
 	if (listener < 0)

@@ -9,12 +9,30 @@
 
 #include <linux/filter.h>
 #include <linux/seccomp.h>
+#include <stddef.h>
 #include <string.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/uio.h>
 #include <unistd.h>
+
+/* Appends to code, at *n, the part of a filter that sends the calls nrs
+ * (count of them, at most 250) of architecture arch to the listener and
+ * lets that architecture's other calls through; calls of another
+ * architecture go on to what follows.  Takes count + 5 instructions. */
+static void append_notified_calls(struct sock_filter *code, unsigned *n, unsigned arch, const int *nrs,
+				  unsigned count)
+{
+	code[(*n)++] = (struct sock_filter)BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, arch));
+	code[(*n)++] = (struct sock_filter)BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, arch, 0, (unsigned char)(count + 3));
+	code[(*n)++] = (struct sock_filter)BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr));
+	for (unsigned i = 0; i < count; i++)
+		code[(*n)++] =
+			(struct sock_filter)BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, (unsigned)nrs[i], (unsigned char)(count - i), 0);
+	code[(*n)++] = (struct sock_filter)BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW);
+	code[(*n)++] = (struct sock_filter)BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_USER_NOTIF);
+}
 
 /* Installs prog on this process, and so on what it executes, and returns
  * the listener for its notifications; -1 with errno when it cannot. */

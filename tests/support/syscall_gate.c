@@ -63,15 +63,7 @@ static int install_filter(const struct gated_call *call)
 		unsigned count = 0;
 		while (count < 3 && nrs[count] != 0)
 			count++;
-		code[n++] = (struct sock_filter)BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, arch));
-		/* Not this architecture: on to the next one. */
-		code[n++] = (struct sock_filter)BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, arches[a], 0, count + 3);
-		code[n++] = (struct sock_filter)BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr));
-		for (unsigned i = 0; i < count; i++)
-			code[n++] = (struct sock_filter)BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, (unsigned)nrs[i],
-								  count - i, 0);
-		code[n++] = (struct sock_filter)BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW);
-		code[n++] = (struct sock_filter)BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_USER_NOTIF);
+		append_notified_calls(code, &n, arches[a], nrs, count);
 	}
 	code[n++] = (struct sock_filter)BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW);
 	struct sock_fprog prog = {.len = (unsigned short)n, .filter = code};
