@@ -13,6 +13,10 @@
  *   waitpid         waitpid fails (ECHILD)
  *   write_stdout:N  the Nth write to descriptor 1 fails (EIO)
  *
+ * N followed by + makes the Nth call fail and every later one too.  A thread
+ * whose lock failed lingers after each of its writes to descriptor 1, so
+ * that anything another thread could still write after its line does come.
+ *
  * Only a process named PrivRunner is touched; the utility it starts, which
  * inherits the preload, runs untouched.
  */
@@ -30,7 +34,7 @@
 static atomic_int counts[16];
 
 /* Whether the fault named kind is set; and then whether this is its Nth
- * call (N is 1 when not given). */
+ * call (N is 1 when not given), or a later one after N+. */
 static int fault(const char *kind, int slot)
 {
 	const char *wanted = getenv("FAULT");
@@ -39,8 +43,10 @@ static int fault(const char *kind, int slot)
 	size_t len = strlen(kind);
 	if (strncmp(wanted, kind, len) != 0 || (wanted[len] != '\0' && wanted[len] != ':'))
 		return 0;
-	int nth = wanted[len] == ':' ? atoi(wanted + len + 1) : 1;
-	return atomic_fetch_add(&counts[slot], 1) + 1 == nth;
+	char *end = NULL;
+	int nth = wanted[len] == ':' ? (int)strtol(wanted + len + 1, &end, 10) : 1;
+	int call = atomic_fetch_add(&counts[slot], 1) + 1;
+	return end != NULL && *end == '+' ? call >= nth : call == nth;
 }
 
 #define REAL(name) ((__typeof__(&name))dlsym(RTLD_NEXT, #name))
@@ -96,10 +102,28 @@ ssize_t read(int fd, void *buf, size_t count)
 	return REAL(read)(fd, buf, count);
 }
 
+static __thread int lock_failed;
+
 int pthread_mutex_lock(pthread_mutex_t *mutex)
 {
-	if (mutex == first_mutex && fault("lock", 7))
+	if (mutex != first_mutex)
+		return REAL(pthread_mutex_lock)(mutex);
+	const char *wanted = getenv("FAULT");
+	if (wanted != NULL && strchr(wanted, '+') != NULL) {
+		/* A lock that fails for good breaks at a moment when no thread
+		 * holds it: its calls are counted holding it. */
+		int result = REAL(pthread_mutex_lock)(mutex);
+		if (result == 0 && fault("lock", 7)) {
+			REAL(pthread_mutex_unlock)(mutex);
+			lock_failed = 1;
+			return EINVAL;
+		}
+		return result;
+	}
+	if (fault("lock", 7)) {
+		lock_failed = 1;
 		return EINVAL;
+	}
 	return REAL(pthread_mutex_lock)(mutex);
 }
 
@@ -116,7 +140,13 @@ ssize_t write(int fd, const void *buf, size_t count)
 		errno = EIO;
 		return -1;
 	}
-	return REAL(write)(fd, buf, count);
+	ssize_t written = REAL(write)(fd, buf, count);
+	if (fd == 1 && lock_failed) {
+		int err = errno;
+		usleep(50000);
+		errno = err;
+	}
+	return written;
 }
 
 pid_t waitpid(pid_t pid, int *status, int options)

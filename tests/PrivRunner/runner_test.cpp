@@ -411,28 +411,48 @@ TEST_F(PrivRunnerFault, WhileRelaying)
 
 TEST_F(PrivRunnerFault, ErrorLineNeverInsideTheOtherThreadsFrame)
 {
-	// Many runs, each failing on another read of standard output while the
-	// other thread relays standard error; the reader rejects any stream in
-	// which the error line broke into a frame.
+	// Many runs, each failing at another point while both threads have
+	// bytes waiting to be relayed: the line is the stream's one error line
+	// and its last, never broken into a frame (the reader rejects that).
+	struct Case {
+		std::string fault;  // the run's number is put in place of N
+		int status;
+		std::string line;
+	};
+	const Case cases[] = {
+		{"read_stdout:N", 10, "ERROR: 10 Failed to read from sink side of stdout pipe: 5 (Input/output error)\n"},
+		// One lock fails; the other thread's lock still works.
+		{"lock:N", 255, "ERROR: -1 Failed to lock emit_mutex!\n"},
+		// The lock fails for both threads from then on.
+		{"lock:N+", 255, "ERROR: -1 Failed to lock emit_mutex!\n"},
+	};
+	const int runs = 20;
 	sandbox::TempDir dir;
 	box.binds.push_back({dir.path(), "/out"});
 	box.env = fault_env("");
-	Result all = box.sh(R"(
-		for n in $(seq 40); do
-			FAULT=read_stdout:$((n * 7)) PrivRunner /bin/sh -c 'while echo out && echo err >&2; do :; done' >/out/s$n
-			status=$?; [ $status = 10 ] || echo "run $n: status $status"
-		done
-	)");
-	EXPECT_EQ(all.status, 0) << all;
-	EXPECT_EQ(all.out, "");
-	for (int n = 1; n <= 40; n++) {
-		const std::string stream = sandbox::read_file(dir / ("s" + std::to_string(n)));
-		Parsed p = parse(stream);
-		EXPECT_EQ(p.ret, 1) << "run " << n << ": " << p.messages;
-		EXPECT_TRUE(stream.ends_with(
-			"\nERROR: 10 Failed to read from sink side of stdout pipe: 5 (Input/output error)\n"))
-			<< "run " << n;
-		EXPECT_EQ(p.out.size(), size_t(n * 7 - 1)) << "run " << n;
+	for (const Case &c : cases) {
+		const std::string fault = c.fault.substr(0, c.fault.find('N'));
+		const std::string suffix = c.fault.substr(c.fault.find('N') + 1);
+		// The utility fills both pipes at once, before the failing point.
+		Result all = box.sh("for n in $(seq " + std::to_string(runs) + "); do FAULT=" + fault +
+				    "$((500 + n * 7))" + suffix + R"( PrivRunner /bin/sh -c '
+				s=$(head -c 20000 /dev/zero | tr "\000" x); printf %s "$s"; printf %s "$s" >&2
+				while echo out && echo err >&2; do :; done' >/out/s$n
+			status=$?; [ $status = )" + std::to_string(c.status) + R"( ] || echo "run $n: status $status"
+		done)");
+		EXPECT_EQ(all.status, 0) << all;
+		EXPECT_EQ(all.out, "") << c.fault;
+		for (int n = 1; n <= runs; n++) {
+			const std::string stream = sandbox::read_file(dir / ("s" + std::to_string(n)));
+			Parsed p = parse(stream);
+			EXPECT_EQ(p.ret, 1) << c.fault << " run " << n << ": " << p.messages;
+			EXPECT_TRUE(stream.ends_with("\n" + c.line))
+				<< c.fault << " run " << n << " ends:\n" << stream.substr(stream.size() - 120);
+			EXPECT_EQ(stream.find("ERROR:"), stream.size() - c.line.size()) << c.fault << " run " << n;
+			if (c.status == 10) {
+				EXPECT_EQ(p.out.size(), size_t(500 + n * 7 - 1)) << "run " << n;
+			}
+		}
 	}
 }
 

@@ -34,6 +34,9 @@ namespace {
 // Held by a reader thread while it writes one frame.
 pthread_mutex_t emit_mutex;
 
+// Taken, and never given back, by the first thread to end the runner.
+pthread_mutex_t end_mutex = PTHREAD_MUTEX_INITIALIZER;
+
 // The runner's own lines wait here until the first frame or the end, as
 // they would in an output stream's buffer, when standard output is not a
 // terminal; on a terminal each leaves as soon as it is complete.  The
@@ -70,6 +73,7 @@ bool wait_until_writable(int fd);
 void remove_unsafe_environment();
 bool is_unsafe_variable(const char *entry);
 void stop_frames();
+void take_the_end();
 void fail(int code, const char *format, ...) __attribute__((noreturn, format(printf, 2, 3)));
 void output_failed(int err) __attribute__((noreturn));
 void report_output_failure(int err);
@@ -299,8 +303,12 @@ void relay(const int pipe_fds[2], const char *tag, int code, const char *read_er
 // One write for the whole frame, after the lines still held.
 void emit_frame(const char *frame, size_t length)
 {
-	if (pthread_mutex_lock(&emit_mutex) != 0)
+	if (pthread_mutex_lock(&emit_mutex) != 0) {
+		// The other reader may be in the middle of a frame, and must
+		// write none after the line.
+		stop_frames();
 		fail(-1, "Failed to lock emit_mutex!\n");
+	}
 	int err = held_length > 0 ? write_held_lines() : 0;
 	if (err == 0)
 		err = write_all(STDOUT_FILENO, frame, length);
@@ -425,10 +433,18 @@ bool is_unsafe_variable(const char *entry)
 
 // Before a fatal line while a reader thread may be writing: waits for its
 // frame to end, and the runner then ends holding the lock, so that nothing
-// comes after the line.  A lock that fails is broken for both threads.
+// comes after the line.  A lock that fails here is broken for the other
+// thread as well, whose next frame then ends at its own failed lock.
 void stop_frames()
 {
 	pthread_mutex_lock(&emit_mutex);
+}
+
+// Only one thread ends the runner and writes the last line; one that comes
+// second waits here until the first has ended the process.
+void take_the_end()
+{
+	pthread_mutex_lock(&end_mutex);
 }
 
 // Writes one "ERROR: <code> ..." line after the lines still held and ends
@@ -437,6 +453,7 @@ void stop_frames()
 // nothing it writes can follow the line.
 void fail(int code, const char *format, ...)
 {
+	take_the_end();
 	stop_utility();
 	hold("ERROR: %d ", code);
 	va_list args;
@@ -454,6 +471,7 @@ void fail(int code, const char *format, ...)
 // is not left to run with no one to read it.
 void output_failed(int err)
 {
+	take_the_end();
 	stop_utility();
 	report_output_failure(err);
 	_exit(output_failed_code);
